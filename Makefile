@@ -1,0 +1,52 @@
+# Front door: everything a fresh machine needs is behind these targets.
+BUILD_DIR ?= build
+JOBS ?= $(shell nproc 2>/dev/null || echo 2)
+PREFIX ?= /usr/local
+CTEST_FLAGS ?= --output-on-failure -j $(JOBS) --timeout 600
+
+.PHONY: all bootstrap build test demo test-asan test-tsan install fuzz soak bench clean
+
+all: build
+
+bootstrap:
+	@scripts/bootstrap.sh
+
+$(BUILD_DIR)/Makefile:
+	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+
+build: bootstrap $(BUILD_DIR)/Makefile
+	cmake --build $(BUILD_DIR) -j $(JOBS)
+
+test: build
+	cd $(BUILD_DIR) && ctest $(CTEST_FLAGS)
+
+demo: build
+	@if [ -x $(BUILD_DIR)/tools/pellax ]; then $(BUILD_DIR)/tools/pellax demo; \
+	else echo "The demo comes with the pellax tool; the library and its tests are built in $(BUILD_DIR)."; fi
+
+test-asan: bootstrap
+	cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DPELLAX_SANITIZE=address -DPELLAX_BUILD_BENCH=OFF
+	cmake --build build-asan -j $(JOBS)
+	cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+		ctest $(CTEST_FLAGS) -E 'Package\.'
+
+test-tsan: bootstrap
+	cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPELLAX_SANITIZE=thread -DPELLAX_BUILD_BENCH=OFF
+	cmake --build build-tsan -j $(JOBS)
+	cd build-tsan && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
+		ctest $(CTEST_FLAGS) -E 'Package\.'
+
+install: build
+	cmake --install $(BUILD_DIR) --prefix $(PREFIX)
+
+fuzz: bootstrap
+	@scripts/fuzz.sh $(FUZZ_SECONDS)
+
+soak: build
+	@scripts/soak.sh
+
+bench: build
+	@for b in $(BUILD_DIR)/bench/pellax_bench_*; do [ -x "$$b" ] && "$$b"; done
+
+clean:
+	rm -rf $(BUILD_DIR) build-asan build-tsan build-fuzz

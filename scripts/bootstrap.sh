@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Installs what the build needs from Debian packages; does nothing when everything is there.
+set -euo pipefail
+
+packages=(build-essential cmake pkg-config libssl-dev rapidjson-dev libasio-dev
+          libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev clang libclang-rt-14-dev)
+
+missing=()
+for package in "${packages[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
+        missing+=("$package")
+    fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+    exit 0
+fi
+
+echo "bootstrap: installing ${missing[*]}"
+sudo_cmd=()
+if [ "$(id -u)" -ne 0 ]; then
+    sudo_cmd=(sudo)
+fi
+"${sudo_cmd[@]}" apt-get update -qq
+DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"

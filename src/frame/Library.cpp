@@ -1,0 +1,51 @@
+#include "frame/Library.h"
+
+#include <atomic>
+#include <mutex>
+
+#include "frame/Log.h"
+#include "platform/OrvCleanupBase.h"
+
+namespace ORV {
+namespace PELLAX {
+
+namespace {
+std::atomic<bool> g_started{false};
+
+// Init and Uninit from several host threads at once must not interleave their steps.
+std::mutex& LifecycleMutex()
+{
+    static std::mutex mutex;
+    return mutex;
+}
+}
+
+int StartLibrary(PELLAX_LogCallBack callback)
+{
+    std::lock_guard<std::mutex> lock(LifecycleMutex());
+    SetLogCallBack(callback);
+    // A second start only replaces the log callback: one set of threads serves the process.
+    if (g_started.load()) {
+        return 0;
+    }
+    g_started.store(true);
+    return 0;
+}
+
+int StopLibrary()
+{
+    std::lock_guard<std::mutex> lock(LifecycleMutex());
+    if (g_started.exchange(false)) {
+        UnInitialize();
+    }
+    SetLogCallBack(nullptr);
+    return 0;
+}
+
+bool IsLibraryStarted()
+{
+    return g_started.load();
+}
+
+}  // namespace PELLAX
+}  // namespace ORV

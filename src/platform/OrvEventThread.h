@@ -1,0 +1,46 @@
+// The event thread behind IOrvThread: one asio io_context run by one std::thread.
+#ifndef PELLAX_PLATFORM_ORV_EVENT_THREAD_H
+#define PELLAX_PLATFORM_ORV_EVENT_THREAD_H
+
+#include <asio/executor_work_guard.hpp>
+#include <asio/io_context.hpp>
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <thread>
+#include <unordered_set>
+
+#include "platform/OrvThread.h"
+
+struct OrvTimerState;
+
+class COrvEventThread final : public IOrvThread {
+public:
+    explicit COrvEventThread(IOrvThreadSink* sink);
+    ~COrvEventThread() override;
+
+    int Start();
+    int PostEvent(IOrvCustomizeEvent* event) override;
+    // Runs a task on this thread; false once the thread is stopping.
+    bool PostTask(std::function<void()> task);
+    void Stop();
+    bool IsCurrent() const { return Current() == this; }
+
+    asio::io_context& GetContext() { return m_context; }
+    // Timers scheduled on this thread; touched only on the thread itself.
+    std::unordered_set<std::shared_ptr<OrvTimerState>>& GetTimers() { return m_timers; }
+
+    static COrvEventThread* Current();
+
+private:
+    void Run();
+
+    asio::io_context m_context{1};
+    asio::executor_work_guard<asio::io_context::executor_type> m_work;
+    std::unordered_set<std::shared_ptr<OrvTimerState>> m_timers;  // strong refs: timers die on this thread
+    IOrvThreadSink* m_pSink;
+    std::atomic<bool> m_bStopping{false};
+    std::thread m_thread;
+};
+
+#endif

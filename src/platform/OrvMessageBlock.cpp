@@ -1,0 +1,100 @@
+#include "platform/OrvMessageBlock.h"
+
+#include <cstring>
+#include <new>
+
+CRefPtr<COrvMessageBlock> COrvMessageBlock::Create(size_t capacity)
+{
+    CRefPtr<COrvMessageBlock> block(new (std::nothrow) COrvMessageBlock);
+    if (!block || block->Reserve(capacity) != 0) {
+        return {};
+    }
+    return block;
+}
+
+CRefPtr<COrvMessageBlock> COrvMessageBlock::Create(const void* data, size_t length)
+{
+    CRefPtr<COrvMessageBlock> block = Create(length);
+    if (!block || block->Write(data, length) != 0) {
+        return {};
+    }
+    return block;
+}
+
+int COrvMessageBlock::Reserve(size_t n)
+{
+    if (n <= m_nCapacity - m_nWritePos) {
+        return 0;
+    }
+    size_t needed = m_nWritePos + n;
+    if (needed < n) {
+        return -1;
+    }
+    size_t capacity = m_nCapacity * 2 > needed ? m_nCapacity * 2 : needed;
+    std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[capacity > 0 ? capacity : 1]);
+    if (!buffer) {
+        return -1;
+    }
+    if (m_nWritePos > 0) {
+        std::memcpy(buffer.get(), m_pBuffer.get(), m_nWritePos);
+    }
+    m_pBuffer = std::move(buffer);
+    m_nCapacity = capacity;
+    return 0;
+}
+
+int COrvMessageBlock::Write(const void* data, size_t n)
+{
+    if (n == 0) {
+        return 0;
+    }
+    if (data == nullptr || Reserve(n) != 0) {
+        return -1;
+    }
+    std::memcpy(m_pBuffer.get() + m_nWritePos, data, n);
+    m_nWritePos += n;
+    return 0;
+}
+
+int COrvMessageBlock::Read(void* buffer, size_t n)
+{
+    if (n == 0) {
+        return 0;
+    }
+    if (buffer == nullptr || n > GetLength()) {
+        return -1;
+    }
+    std::memcpy(buffer, m_pBuffer.get() + m_nReadPos, n);
+    m_nReadPos += n;
+    return 0;
+}
+
+int COrvMessageBlock::Append(const COrvMessageBlock* other, int)
+{
+    if (other == nullptr) {
+        return -1;
+    }
+    return Write(other->GetReadPtr(), other->GetLength());
+}
+
+int COrvMessageBlock::SetReadPos(size_t position)
+{
+    if (position > m_nWritePos) {
+        return -1;
+    }
+    m_nReadPos = position;
+    return 0;
+}
+
+int COrvMessageBlock::SetWritePos(size_t position)
+{
+    if (position > m_nCapacity || position < m_nReadPos) {
+        return -1;
+    }
+    // Bytes exposed by moving forward were never written: make them zero, not garbage.
+    if (position > m_nWritePos) {
+        std::memset(m_pBuffer.get() + m_nWritePos, 0, position - m_nWritePos);
+    }
+    m_nWritePos = position;
+    return 0;
+}
