@@ -1,0 +1,121 @@
+#include "protocol/FrameCodec.h"
+
+#include <new>
+
+namespace ORV {
+namespace PELLAX {
+
+namespace {
+constexpr int kNoMemory = -3;
+constexpr int kInvalid = -4;
+
+// Bounded by the 16-bit area, so a list that loops back on itself ends here too.
+bool ExtListFits(const PELLAX_MessageExt* node)
+{
+    uint64_t total = 0;
+    for (; node != nullptr; node = node->next) {
+        if (node->length > 0 && node->data == nullptr) {
+            return false;
+        }
+        total += CPellaxExtMessageHeader::kFixedSize + static_cast<uint64_t>(node->length);
+        if (total > CPellaxMessageHeader::kMaxExtLength) {
+            return false;
+        }
+    }
+    return true;
+}
+
+int NewFrame(CPellaxMessageHeader* header, size_t bodyLength, bool skipTrace, MessageBlockPtr* frame)
+{
+    if (header == nullptr || frame == nullptr || bodyLength != header->GetBodyLength() ||
+        !header->HasValidExtLength()) {
+        return kInvalid;
+    }
+    MessageBlockPtr block = COrvMessageBlock::Create(static_cast<size_t>(header->GetHeaderSize()) + bodyLength);
+    if (!block) {
+        return kNoMemory;
+    }
+    if (header->Encode(block.Get(), skipTrace) != 0) {
+        return kInvalid;
+    }
+    *frame = block;
+    return 0;
+}
+}
+
+int CreateMessageHeader(const PELLAX_Message& message, MessageHeaderPtr* header)
+{
+    if (header == nullptr || message.dataLength < 0 || !ExtListFits(message.ext)) {
+        return kInvalid;
+    }
+    MessageHeaderPtr created(new (std::nothrow) CPellaxMessageHeader(
+        message.command, static_cast<uint32_t>(message.dataLength), message.sequence, message.timestamp,
+        static_cast<uint8_t>(message.flag), 0));
+    if (!created) {
+        return kNoMemory;
+    }
+    for (const PELLAX_MessageExt* node = message.ext; node != nullptr; node = node->next) {
+        CPellaxExtMessageHeader entry(node->type, node->length, node->data);
+        if (!entry.HasData() || !created->AddExtHeader(entry)) {
+            return kNoMemory;
+        }
+    }
+    *header = created;
+    return 0;
+}
+
+int EncodeFrame(CPellaxMessageHeader* header, const void* body, size_t bodyLength, bool skipTrace,
+                MessageBlockPtr* frame)
+{
+    if (body == nullptr && bodyLength > 0) {
+        return kInvalid;
+    }
+    MessageBlockPtr block;
+    int result = NewFrame(header, bodyLength, skipTrace, &block);
+    if (result != 0) {
+        return result;
+    }
+    if (block->Write(body, bodyLength) != 0) {
+        return kNoMemory;
+    }
+    *frame = block;
+    return 0;
+}
+
+int EncodeFrame(CPellaxMessageHeader* header, const COrvMessageBlock* body, bool skipTrace, MessageBlockPtr* frame)
+{
+    if (body == nullptr) {
+        return kInvalid;
+    }
+    return EncodeFrame(header, body->GetReadPtr(), body->GetLength(), skipTrace, frame);
+}
+
+int BuildControlFrame(uint32_t command, uint32_t sequence, const std::string& body, MessageBlockPtr* frame)
+{
+    MessageHeaderPtr header(new (std::nothrow)
+                                CPellaxMessageHeader(command, static_cast<uint32_t>(body.size()), sequence, 0, 0, 0));
+    if (!header) {
+        return kNoMemory;
+    }
+    return EncodeFrame(header.Get(), body.data(), body.size(), false, frame);
+}
+
+int DecodeFrame(COrvMessageBlock* frame, MessageHeaderPtr* header)
+{
+    if (frame == nullptr || header == nullptr) {
+        return kInvalid;
+    }
+    MessageHeaderPtr decoded(new (std::nothrow) CPellaxMessageHeader);
+    if (!decoded) {
+        return kNoMemory;
+    }
+    int result = decoded->Decode(frame);
+    if (result != 0) {
+        return result;
+    }
+    *header = decoded;
+    return 0;
+}
+
+}  // namespace PELLAX
+}  // namespace ORV

@@ -1,0 +1,40 @@
+// Whole frames for the send and receive paths: a header from a host record, a header and its body
+// encoded into the one block the transport sends, and a received block decoded into a header.
+// Results use the exported codes: 0, -3 (memory ran out), -4 (the message cannot be framed).
+#ifndef PELLAX_PROTOCOL_FRAME_CODEC_H
+#define PELLAX_PROTOCOL_FRAME_CODEC_H
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "pellax.h"
+#include "platform/OrvMessageBlock.h"
+#include "protocol/PellaxMessageHeader.h"
+
+namespace ORV {
+namespace PELLAX {
+
+// Command, data length, sequence, low 8 bits of the flag and one extension entry per node in list
+// order. -4 for a negative data length, a node announcing bytes without data, or nodes totalling
+// more than 65535 encoded bytes (checked before anything is copied).
+int CreateMessageHeader(const PELLAX_Message& message, MessageHeaderPtr* header);
+
+// Header, then body, in one new block. -4 for a null header, a body length other than the header's,
+// or extension entries too long to frame.
+int EncodeFrame(CPellaxMessageHeader* header, const void* body, size_t bodyLength, bool skipTrace,
+                MessageBlockPtr* frame);
+int EncodeFrame(CPellaxMessageHeader* header, const COrvMessageBlock* body, bool skipTrace, MessageBlockPtr* frame);
+
+// A control frame (command 0, 1, 10 or 11): flag 0, no extension entries, the JSON text as body.
+int BuildControlFrame(uint32_t command, uint32_t sequence, const std::string& body, MessageBlockPtr* frame);
+
+// Decodes the header at the block's read position; on 0 the read position stands at the body and
+// at least GetBodyLength() bytes follow it. Otherwise CPellaxMessageHeader::kShortFrame (drop the
+// frame), -3, or -4 for a null block.
+int DecodeFrame(COrvMessageBlock* frame, MessageHeaderPtr* header);
+
+}  // namespace PELLAX
+}  // namespace ORV
+
+#endif
