@@ -74,7 +74,12 @@ int COrvMessageBlock::Append(const COrvMessageBlock* other, int)
     if (other == nullptr) {
         return -1;
     }
-    return Write(other->GetReadPtr(), other->GetLength());
+    // Growing moves the buffer: make room first so a block appended to itself copies from the new one.
+    size_t length = other->GetLength();
+    if (Reserve(length) != 0) {
+        return -1;
+    }
+    return Write(other->GetReadPtr(), length);
 }
 
 int COrvMessageBlock::SetReadPos(size_t position)

@@ -5,21 +5,41 @@
 
 namespace {
 void Arm(const std::shared_ptr<OrvTimerState>& state);
+void Dispose(const std::shared_ptr<OrvTimerState>& state);
+
+// From a thread other than the owner: wait for a tick in progress, then silence every later one.
+void CancelFromElsewhere(const std::shared_ptr<OrvTimerState>& state)
+{
+    {
+        std::lock_guard<std::mutex> lock(state->m_sinkMutex);
+        state->m_bCancelled.store(true);
+    }
+    // If the thread is already stopping, its end-of-loop sweep disposes of the state instead.
+    state->m_pThread->PostTask([state] { Dispose(state); });
+}
 
 void OnExpiry(const std::shared_ptr<OrvTimerState>& state, const asio::error_code& error)
 {
-    if (error || state->m_bCancelled.load()) {
+    if (error) {
         return;
     }
-    if (state->m_nRemaining > 0) {
-        --state->m_nRemaining;
+    {
+        // A foreign thread deleting the timer waits here, so the sink is never called once it is gone.
+        std::lock_guard<std::mutex> lock(state->m_sinkMutex);
+        if (state->m_bCancelled.load()) {
+            return;
+        }
+        if (state->m_nRemaining > 0) {
+            --state->m_nRemaining;
+        }
+        state->m_pSink->OnTimer(state->m_pOwner);
     }
-    state->m_pSink->OnTimer(state->m_pOwner);
     if (state->m_bCancelled.load()) {
         return;
     }
     if (state->m_nRemaining == 0) {
-        state->m_pThread->GetTimers().erase(state);
+        // Spent: nothing is left for a later Cancel or destructor to reach through the thread.
+        Dispose(state);
         return;
     }
     // Keep the rhythm, but do not fire a burst of ticks after a stall.
@@ -50,10 +70,7 @@ COrvTimer::~COrvTimer()
         Dispose(m_pState);
         return;
     }
-    m_pState->m_bCancelled.store(true);
-    // If the thread is already stopping, its end-of-loop sweep disposes of the state instead.
-    std::shared_ptr<OrvTimerState> state = m_pState;
-    state->m_pThread->PostTask([state] { Dispose(state); });
+    CancelFromElsewhere(m_pState);
 }
 
 int COrvTimer::Schedule(IOrvTimerSink* sink, const COrvTimeValue& period, const COrvTimeValue& delay, int count)
@@ -90,7 +107,6 @@ int COrvTimer::Cancel()
         Dispose(state);
         return 0;
     }
-    state->m_bCancelled.store(true);
-    state->m_pThread->PostTask([state] { Dispose(state); });
+    CancelFromElsewhere(state);
     return 0;
 }

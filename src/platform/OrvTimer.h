@@ -15,8 +15,9 @@ public:
     virtual void OnTimer(COrvTimer* timer) = 0;
 };
 
-// Schedule and Cancel belong on the scheduling thread. Deleting the timer elsewhere only stops it
-// from calling its sink; the thread itself disposes of what is left.
+// Schedule and Cancel belong on the scheduling thread. Deleting (or cancelling) the timer elsewhere
+// waits for a tick in progress and stops every later one; the thread itself disposes of what is left.
+// So a foreign thread must not delete it while holding a lock its sink takes.
 class COrvTimer {
 public:
     COrvTimer() = default;

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <chrono>
 #include <memory>
+#include <mutex>
 #include <optional>
 
 class COrvEventThread;
@@ -25,6 +26,7 @@ struct OrvTimerState {
     COrvEventThread* m_pThread;      // owner; the state only dies on it
     std::optional<asio::steady_timer> m_timer;  // reset once disposed
     std::atomic<bool> m_bCancelled{false};
+    std::mutex m_sinkMutex;          // held around each sink call; foreign cancels take it
     IOrvTimerSink* m_pSink = nullptr;
     COrvTimer* m_pOwner = nullptr;
     std::chrono::microseconds m_period{0};

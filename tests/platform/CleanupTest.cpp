@@ -1,0 +1,88 @@
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "frame/Singleton.h"
+#include "platform/OrvCleanupBase.h"
+
+namespace {
+
+std::vector<std::string> g_destroyed;
+
+class CTracked : public COrvCleanupBase {
+public:
+    explicit CTracked(std::string name) : m_strName(std::move(name)) {}
+    ~CTracked() override { g_destroyed.push_back(m_strName); }
+
+private:
+    std::string m_strName;
+};
+
+int g_created = 0;
+
+struct CCountedService {
+    CCountedService() { ++g_created; }
+    int m_nValue = 0;
+};
+
+TEST(Cleanup, DestroysRegisteredObjectsNewestFirst)
+{
+    UnInitialize();
+    g_destroyed.clear();
+    new CTracked("first");
+    new CTracked("second");
+    new CTracked("third");
+    UnInitialize();
+    EXPECT_EQ(g_destroyed, (std::vector<std::string>{"third", "second", "first"}));
+    UnInitialize();
+    EXPECT_EQ(g_destroyed.size(), 3u) << "a second cleanup finds nothing left";
+}
+
+TEST(Cleanup, SingletonsAreCreatedAfreshAfterACleanup)
+{
+    UnInitialize();
+    g_created = 0;
+    CCountedService* first = COrvSingletonT<CCountedService>::Instance();
+    ASSERT_NE(first, nullptr);
+    first->m_nValue = 42;
+    EXPECT_EQ(COrvSingletonT<CCountedService>::Instance(), first);
+    EXPECT_EQ(g_created, 1);
+
+    UnInitialize();
+    EXPECT_EQ(COrvSingletonT<CCountedService>::Peek(), nullptr);
+    CCountedService* second = COrvSingletonT<CCountedService>::Instance();
+    ASSERT_NE(second, nullptr);
+    EXPECT_EQ(g_created, 2);
+    EXPECT_EQ(second->m_nValue, 0);
+    UnInitialize();
+}
+
+TEST(Cleanup, ConcurrentFirstUseCreatesOneSingleton)
+{
+    UnInitialize();
+    g_created = 0;
+    std::vector<std::thread> threads;
+    std::vector<CCountedService*> seen(8, nullptr);
+    for (size_t i = 0; i < seen.size(); ++i) {
+        threads.emplace_back([&seen, i] { seen[i] = COrvSingletonT<CCountedService>::Instance(); });
+    }
+    for (auto& thread : threads) {
+        thread.join();
+    }
+    EXPECT_EQ(g_created, 1);
+    for (CCountedService* instance : seen) {
+        EXPECT_EQ(instance, seen[0]);
+    }
+    UnInitialize();
+}
+
+TEST(Cleanup, ProcessIdIsThisProcess)
+{
+    EXPECT_EQ(OS::GetProcessID(), static_cast<unsigned int>(getpid()));
+}
+
+}  // namespace

@@ -1,0 +1,193 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "platform/OrvThread.h"
+#include "support/EventThreadHelper.h"
+#include "support/Wait.h"
+
+using pellax_test::CScopedEventThread;
+using pellax_test::Post;
+using pellax_test::RunOn;
+using pellax_test::WaitUntil;
+
+namespace {
+
+class CRecordingSink : public IOrvThreadSink {
+public:
+    void OnThreadStart() override
+    {
+        m_startThread = std::this_thread::get_id();
+        m_pStartHandle = IOrvThreadManager::Instance()->GetCurrentThread();
+        m_bStarted = true;
+    }
+    void OnThreadStop() override
+    {
+        m_stopThread = std::this_thread::get_id();
+        m_bStopped = true;
+    }
+
+    std::thread::id m_startThread;
+    std::thread::id m_stopThread;
+    IOrvThread* m_pStartHandle = nullptr;
+    std::atomic<bool> m_bStarted{false};
+    std::atomic<bool> m_bStopped{false};
+};
+
+// Counts how it was treated, so a test sees whether the thread ran it and gave it back.
+class CCountingEvent : public IOrvCustomizeEvent {
+public:
+    CCountingEvent(std::atomic<int>& ran, std::atomic<int>& destroyed) : m_ran(ran), m_destroyed(destroyed) {}
+    int OnEvent() override
+    {
+        ++m_ran;
+        return 0;
+    }
+    void OnDestroy() override
+    {
+        ++m_destroyed;
+        delete this;
+    }
+
+private:
+    std::atomic<int>& m_ran;
+    std::atomic<int>& m_destroyed;
+};
+
+TEST(EventThread, RunsEventsInPostingOrderOnItsOwnThread)
+{
+    CScopedEventThread thread;
+    ASSERT_NE(thread.Get(), nullptr);
+    constexpr int kEvents = 200;
+    std::vector<int> order;
+    std::vector<std::thread::id> runners;
+    std::vector<IOrvThread*> handles;
+    for (int i = 0; i < kEvents; ++i) {
+        ASSERT_TRUE(Post(thread.Get(), [&, i] {
+            order.push_back(i);
+            runners.push_back(std::this_thread::get_id());
+            handles.push_back(IOrvThreadManager::Instance()->GetCurrentThread());
+        }));
+    }
+    thread.Stop();
+
+    ASSERT_EQ(order.size(), static_cast<size_t>(kEvents));
+    for (int i = 0; i < kEvents; ++i) {
+        EXPECT_EQ(order[i], i);
+        EXPECT_EQ(runners[i], runners[0]);
+        EXPECT_EQ(handles[i], thread.Get());
+    }
+    EXPECT_NE(runners[0], std::this_thread::get_id());
+}
+
+TEST(EventThread, CurrentThreadIsNullOnThreadsTheManagerDidNotCreate)
+{
+    EXPECT_EQ(IOrvThreadManager::Instance()->GetCurrentThread(), nullptr);
+    IOrvThread* seen = reinterpret_cast<IOrvThread*>(1);
+    std::thread plain([&] { seen = IOrvThreadManager::Instance()->GetCurrentThread(); });
+    plain.join();
+    EXPECT_EQ(seen, nullptr);
+}
+
+TEST(EventThread, StopRunsWhatWasPostedBeforeItAndReturnsOnlyWhenTheThreadEnded)
+{
+    CRecordingSink sink;
+    CScopedEventThread thread(&sink);
+    std::atomic<int> ran{0};
+    for (int i = 0; i < 5; ++i) {
+        ASSERT_TRUE(Post(thread.Get(), [&] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            ++ran;
+        }));
+    }
+    thread.Stop();
+    EXPECT_EQ(ran.load(), 5);
+    EXPECT_TRUE(sink.m_bStopped.load());
+}
+
+TEST(EventThread, RefusesAnEventPostedAfterStopAndLeavesItToTheCaller)
+{
+    CScopedEventThread thread;
+    thread.Stop();
+    std::atomic<int> ran{0};
+    std::atomic<int> destroyed{0};
+    auto* event = new CCountingEvent(ran, destroyed);
+    EXPECT_NE(thread.Get()->PostEvent(event), 0);
+    EXPECT_EQ(ran.load(), 0);
+    EXPECT_EQ(destroyed.load(), 0);
+    event->OnDestroy();
+    EXPECT_EQ(destroyed.load(), 1);
+}
+
+TEST(EventThread, DestroysEveryAcceptedEventOnceAfterRunningIt)
+{
+    std::atomic<int> ran{0};
+    std::atomic<int> destroyed{0};
+    {
+        CScopedEventThread thread;
+        for (int i = 0; i < 50; ++i) {
+            ASSERT_EQ(thread.Get()->PostEvent(new CCountingEvent(ran, destroyed)), 0);
+        }
+    }
+    EXPECT_EQ(ran.load(), 50);
+    EXPECT_EQ(destroyed.load(), 50);
+}
+
+TEST(EventThread, SinkStartAndStopRunOnTheNewThread)
+{
+    CRecordingSink sink;
+    std::thread::id eventThread;
+    IOrvThread* handle = nullptr;
+    {
+        CScopedEventThread thread(&sink);
+        handle = thread.Get();
+        ASSERT_TRUE(RunOn(thread.Get(), [&] { eventThread = std::this_thread::get_id(); }));
+        EXPECT_TRUE(sink.m_bStarted.load());
+        EXPECT_FALSE(sink.m_bStopped.load());
+        thread.Stop();
+    }
+    EXPECT_TRUE(sink.m_bStopped.load());
+    EXPECT_EQ(sink.m_startThread, eventThread);
+    EXPECT_EQ(sink.m_stopThread, eventThread);
+    EXPECT_EQ(sink.m_pStartHandle, handle);
+}
+
+TEST(EventThread, StopAskedFromTheThreadItselfEndsItsLoop)
+{
+    CRecordingSink sink;
+    CScopedEventThread thread(&sink);
+    ASSERT_TRUE(Post(thread.Get(), [&] { IOrvThreadManager::Instance()->StopThread(thread.Get()); }));
+    EXPECT_TRUE(WaitUntil([&] { return sink.m_bStopped.load(); }));
+}
+
+TEST(EventThread, SeveralThreadsPostingToOneKeepEachPostersOrder)
+{
+    CScopedEventThread thread;
+    constexpr int kPosters = 4;
+    constexpr int kEach = 500;
+    std::vector<std::vector<int>> seen(kPosters);
+    std::vector<std::thread> posters;
+    for (int p = 0; p < kPosters; ++p) {
+        posters.emplace_back([&, p] {
+            for (int i = 0; i < kEach; ++i) {
+                Post(thread.Get(), [&, p, i] { seen[p].push_back(i); });
+            }
+        });
+    }
+    for (auto& poster : posters) {
+        poster.join();
+    }
+    thread.Stop();
+    for (int p = 0; p < kPosters; ++p) {
+        ASSERT_EQ(seen[p].size(), static_cast<size_t>(kEach));
+        for (int i = 0; i < kEach; ++i) {
+            EXPECT_EQ(seen[p][i], i);
+        }
+    }
+}
+
+}  // namespace

@@ -1,0 +1,132 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "platform/OrvMessageBlock.h"
+
+namespace {
+
+std::string Held(const COrvMessageBlock& block)
+{
+    return std::string(reinterpret_cast<const char*>(block.GetReadPtr()), block.GetLength());
+}
+
+TEST(MessageBlock, ReadRefusesToGoPastTheDataAndKeepsItsPosition)
+{
+    MessageBlockPtr block = COrvMessageBlock::Create("abcd", 4);
+    ASSERT_TRUE(block);
+    char out[8];
+    std::memset(out, 'x', sizeof(out));
+
+    EXPECT_NE(block->Read(out, 5), 0);
+    EXPECT_EQ(block->GetReadPos(), 0u);
+    EXPECT_EQ(block->GetLength(), 4u);
+    EXPECT_EQ(out[0], 'x');
+
+    EXPECT_EQ(block->Read(out, 3), 0);
+    EXPECT_EQ(std::string(out, 3), "abc");
+    EXPECT_NE(block->Read(out, 2), 0);
+    EXPECT_EQ(block->GetReadPos(), 3u);
+    EXPECT_EQ(block->Read(out, 1), 0);
+    EXPECT_EQ(out[0], 'd');
+    EXPECT_NE(block->Read(out, 1), 0);
+    EXPECT_EQ(block->GetLength(), 0u);
+}
+
+TEST(MessageBlock, ReadRefusesAHugeCountThatWouldWrapTheArithmetic)
+{
+    MessageBlockPtr block = COrvMessageBlock::Create("abcd", 4);
+    ASSERT_TRUE(block);
+    char out[4] = {};
+    ASSERT_EQ(block->Read(out, 2), 0);
+    EXPECT_NE(block->Read(out, static_cast<size_t>(-1)), 0);
+    EXPECT_EQ(block->GetLength(), 2u);
+}
+
+TEST(MessageBlock, WriteGrowsTheBufferAndKeepsEarlierBytes)
+{
+    MessageBlockPtr block = COrvMessageBlock::Create(2);
+    ASSERT_TRUE(block);
+    std::string expected;
+    for (int i = 0; i < 100; ++i) {
+        std::string piece = std::to_string(i) + ",";
+        ASSERT_EQ(block->Write(piece.data(), piece.size()), 0);
+        expected += piece;
+    }
+    EXPECT_GE(block->GetCapacity(), expected.size());
+    EXPECT_EQ(Held(*block), expected);
+}
+
+TEST(MessageBlock, AppendAddsOnlyTheBytesTheOtherBlockStillHolds)
+{
+    MessageBlockPtr head = COrvMessageBlock::Create("head:", 5);
+    MessageBlockPtr body = COrvMessageBlock::Create("skipbody", 8);
+    ASSERT_TRUE(head && body);
+    char skipped[4];
+    ASSERT_EQ(body->Read(skipped, 4), 0);
+
+    EXPECT_EQ(head->Append(body.Get(), 1), 0);
+    EXPECT_EQ(Held(*head), "head:body");
+    EXPECT_EQ(Held(*body), "body");
+    EXPECT_NE(head->Append(nullptr, 1), 0);
+}
+
+TEST(MessageBlock, AppendingABlockToItselfDoublesItsBytes)
+{
+    MessageBlockPtr block = COrvMessageBlock::Create(4);
+    ASSERT_TRUE(block);
+    ASSERT_EQ(block->Write("wxyz", 4), 0);
+    // The buffer must grow for this, so the source bytes move while they are being copied.
+    EXPECT_EQ(block->Append(block.Get(), 1), 0);
+    EXPECT_EQ(Held(*block), "wxyzwxyz");
+}
+
+TEST(MessageBlock, PositionsStayWithinTheDataAndTheCapacity)
+{
+    MessageBlockPtr block = COrvMessageBlock::Create(8);
+    ASSERT_TRUE(block);
+    ASSERT_EQ(block->Write("abc", 3), 0);
+
+    EXPECT_NE(block->SetReadPos(4), 0);
+    EXPECT_EQ(block->SetReadPos(3), 0);
+    EXPECT_EQ(block->GetLength(), 0u);
+    EXPECT_EQ(block->SetReadPos(1), 0);
+    EXPECT_EQ(Held(*block), "bc");
+
+    EXPECT_NE(block->SetWritePos(0), 0) << "below the read position";
+    EXPECT_NE(block->SetWritePos(block->GetCapacity() + 1), 0);
+    EXPECT_EQ(block->GetWritePos(), 3u);
+
+    // Moving the write position forward exposes zeros, never stale memory.
+    ASSERT_EQ(block->SetWritePos(5), 0);
+    EXPECT_EQ(Held(*block), std::string("bc\0\0", 4));
+    ASSERT_EQ(block->SetWritePos(2), 0);
+    EXPECT_EQ(Held(*block), "b");
+}
+
+TEST(MessageBlock, ZeroLengthOperationsSucceedOnAnEmptyBlock)
+{
+    MessageBlockPtr block = COrvMessageBlock::Create(0);
+    ASSERT_TRUE(block);
+    EXPECT_EQ(block->Write(nullptr, 0), 0);
+    EXPECT_EQ(block->Read(nullptr, 0), 0);
+    EXPECT_EQ(block->GetLength(), 0u);
+    char out;
+    EXPECT_NE(block->Read(&out, 1), 0);
+    EXPECT_NE(block->Write(nullptr, 1), 0);
+}
+
+TEST(MessageBlock, LivesAsLongAsItsLastReference)
+{
+    MessageBlockPtr first = COrvMessageBlock::Create("x", 1);
+    ASSERT_TRUE(first);
+    EXPECT_EQ(first->GetReference(), 1u);
+    MessageBlockPtr second = first;
+    EXPECT_EQ(first->GetReference(), 2u);
+    first.Reset();
+    EXPECT_EQ(second->GetReference(), 1u);
+    EXPECT_EQ(Held(*second), "x");
+}
+
+}  // namespace
