@@ -3,7 +3,9 @@
 #include <atomic>
 #include <mutex>
 
+#include "context/ContextMgr.h"
 #include "frame/Log.h"
+#include "frame/Singleton.h"
 #include "platform/OrvCleanupBase.h"
 
 namespace ORV {
@@ -28,6 +30,10 @@ int StartLibrary(PELLAX_LogCallBack callback)
     if (g_started.load()) {
         return 0;
     }
+    CContextMgr* contexts = COrvSingletonT<CContextMgr>::Instance();
+    if (contexts != nullptr) {
+        contexts->Initialize();
+    }
     g_started.store(true);
     return 0;
 }
@@ -36,6 +42,10 @@ int StopLibrary()
 {
     std::lock_guard<std::mutex> lock(LifecycleMutex());
     if (g_started.exchange(false)) {
+        CContextMgr* contexts = COrvSingletonT<CContextMgr>::Peek();
+        if (contexts != nullptr) {
+            contexts->Finalize();
+        }
         UnInitialize();
     }
     SetLogCallBack(nullptr);

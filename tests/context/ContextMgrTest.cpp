@@ -1,0 +1,145 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+#include "context/ContextMgr.h"
+#include "frame/SEQMgr.h"
+#include "pellax.h"
+
+namespace ORV {
+namespace PELLAX {
+namespace {
+
+CRefPtr<CMessageResponse> MakeResponse(uint32_t command, uint32_t sequence)
+{
+    CRefPtr<CPellaxMessageHeader> header(new CPellaxMessageHeader(command, 0, sequence, 0, 0, 0));
+    return CRefPtr<CMessageResponse>(new CMessageResponse(header, COrvMessageBlock::Create(0)));
+}
+
+struct Marker : IOrvCustomizeEvent {
+    explicit Marker(std::atomic<bool>& flag) : m_flag(flag) {}
+    int OnEvent() override
+    {
+        m_flag.store(true);
+        return 0;
+    }
+    std::atomic<bool>& m_flag;
+};
+
+// Waits (bounded) until the manager's thread has run everything posted so far.
+void Drain(CContextMgr& manager)
+{
+    std::atomic<bool> done{false};
+    ASSERT_EQ(manager.GetThread()->PostEvent(new Marker(done)), 0);
+    for (int i = 0; i < 20000 && !done.load(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    ASSERT_TRUE(done.load());
+}
+
+class ContextMgrTest : public testing::Test {
+protected:
+    void SetUp() override { ASSERT_EQ(m_manager.Initialize(), 0); }
+    void TearDown() override { m_manager.Finalize(); }
+
+    CContextMgr m_manager;
+};
+
+TEST_F(ContextMgrTest, AResponseBeforeTheTimeOutWakesTheWaiterAtOnce)
+{
+    CRefPtr<CSyncContext> context(new CSyncContext(0x80000001u));
+    ASSERT_EQ(m_manager.AddContext(context), 0);
+    std::thread answer([this] { m_manager.QueryContext(MakeResponse(3, 0x80000001u)); });
+
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(context->Wait(30), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
+    answer.join();
+
+    CRefPtr<CMessageResponse> response;
+    context->GetResponse(response);
+    ASSERT_TRUE(response);
+    EXPECT_EQ(response->GetHeader()->GetCommand(), 3u);
+    m_manager.RemoveContext(0x80000001u);
+    Drain(m_manager);
+    EXPECT_EQ(m_manager.GetContextCountForTest(), 0u);
+}
+
+TEST_F(ContextMgrTest, ALateResponseIsDroppedWithoutDisturbingALaterRequest)
+{
+    CRefPtr<CSyncContext> first(new CSyncContext(0x80000010u));
+    m_manager.AddContext(first);
+    EXPECT_NE(first->Wait(0), 0);
+    m_manager.RemoveContext(0x80000010u);
+
+    CRefPtr<CSyncContext> second(new CSyncContext(0x80000011u));
+    m_manager.AddContext(second);
+    m_manager.QueryContext(MakeResponse(3, 0x80000010u));
+    Drain(m_manager);
+
+    CRefPtr<CMessageResponse> response;
+    second->GetResponse(response);
+    EXPECT_FALSE(response);
+    first->GetResponse(response);
+    EXPECT_FALSE(response);
+    EXPECT_EQ(m_manager.GetContextCountForTest(), 1u);
+}
+
+TEST_F(ContextMgrTest, ADuplicateSequenceKeepsTheFirstContext)
+{
+    CRefPtr<CSyncContext> first(new CSyncContext(0x80000020u));
+    CRefPtr<CSyncContext> second(new CSyncContext(0x80000020u));
+    m_manager.AddContext(first);
+    m_manager.AddContext(second);
+    m_manager.QueryContext(MakeResponse(5, 0x80000020u));
+    Drain(m_manager);
+
+    CRefPtr<CMessageResponse> response;
+    first->GetResponse(response);
+    EXPECT_TRUE(response);
+    second->GetResponse(response);
+    EXPECT_FALSE(response);
+    EXPECT_EQ(m_manager.GetContextCountForTest(), 1u);
+}
+
+TEST_F(ContextMgrTest, FinalizeReleasesEveryContextStillInTheTable)
+{
+    CRefPtr<CSyncContext> context(new CSyncContext(0x80000030u));
+    m_manager.AddContext(context);
+    Drain(m_manager);
+    EXPECT_EQ(context->GetReference(), 2u);
+
+    m_manager.Finalize();
+    EXPECT_EQ(context->GetReference(), 1u);
+    EXPECT_EQ(m_manager.AddContext(context), kResultNotStarted);
+}
+
+TEST_F(ContextMgrTest, ANullContextIsRefusedAndPostsNothing)
+{
+    EXPECT_EQ(m_manager.AddContext(CRefPtr<CSyncContext>()), kResultNotStarted);
+    Drain(m_manager);
+    EXPECT_EQ(m_manager.GetContextCountForTest(), 0u);
+}
+
+TEST(ContextMgrStopped, OperationsWithoutAThreadDoNothing)
+{
+    CContextMgr manager;
+    CRefPtr<CSyncContext> context(new CSyncContext(0x80000040u));
+    EXPECT_EQ(manager.AddContext(context), kResultNotStarted);
+    EXPECT_EQ(manager.RemoveContext(1), kResultNotStarted);
+    EXPECT_EQ(manager.QueryContext(MakeResponse(1, 0x80000040u)), kResultNotStarted);
+    EXPECT_EQ(context->GetReference(), 1u);
+}
+
+TEST(SyncContext, WaitTimesOutWithoutAnAnswerAndASignalBeforeTheWaitIsSeen)
+{
+    CRefPtr<CSyncContext> context(new CSyncContext(0x80000050u));
+    EXPECT_NE(context->Wait(0), 0);
+    context->SetResponse(MakeResponse(1, 0x80000050u));
+    EXPECT_EQ(context->Wait(0), 0);
+}
+
+}  // namespace
+}  // namespace PELLAX
+}  // namespace ORV
