@@ -1,49 +1,64 @@
 // The PELLAX_SERVER_* exports: argument checks at the boundary, then the server front.
+#include "frame/Singleton.h"
 #include "pellax.h"
+#include "server/Server.h"
 
 namespace {
-// Until the front exists every operation answers as failed.
-constexpr int kNotAvailable = -1;
+constexpr int kFailed = -1;
+constexpr int kInvalidArgument = -4;
+
+ORV::PELLAX::CServer* Front()
+{
+    return COrvSingletonT<ORV::PELLAX::CServer>::Instance();
+}
 }
 
 extern "C" {
 
-PELLAX_API int PELLAX_SERVER_SetNotifyCallBack(PELLAX_NotifyCallBack, void*)
+PELLAX_API int PELLAX_SERVER_SetNotifyCallBack(PELLAX_NotifyCallBack callback, void* user)
 {
-    return 0;
+    ORV::PELLAX::CServer* server = Front();
+    return server != nullptr ? server->SetNotifyCallBack(callback, user) : kFailed;
 }
 
-PELLAX_API int PELLAX_SERVER_CreateSession(const char* address, int port, const char*)
+PELLAX_API int PELLAX_SERVER_CreateSession(const char* address, int port, const char* options)
 {
     if (address == nullptr || port < 0) {
-        return -4;
+        return kInvalidArgument;
     }
-    return kNotAvailable;
+    ORV::PELLAX::CServer* server = Front();
+    return server != nullptr ? server->CreateSessionServer(address, port, options) : kFailed;
 }
 
 PELLAX_API int PELLAX_SERVER_DestroySession(void)
 {
-    return kNotAvailable;
+    ORV::PELLAX::CServer* server = Front();
+    return server != nullptr ? server->DestroySessionServer() : kFailed;
 }
 
-PELLAX_API int PELLAX_SERVER_DestroyClientSession(unsigned int)
+PELLAX_API int PELLAX_SERVER_DestroyClientSession(unsigned int id)
 {
-    return kNotAvailable;
+    ORV::PELLAX::CServer* server = Front();
+    return server != nullptr ? server->Leave(id) : kFailed;
 }
 
-PELLAX_API int PELLAX_SERVER_Send(unsigned int, PELLAX_Message*)
+PELLAX_API int PELLAX_SERVER_Send(unsigned int id, PELLAX_Message* message)
 {
-    return kNotAvailable;
+    ORV::PELLAX::CServer* server = Front();
+    return server != nullptr ? server->Send(id, message) : kFailed;
 }
 
-PELLAX_API int PELLAX_SERVER_SynSend(unsigned int, PELLAX_Message*, PELLAX_Message*, unsigned int)
+PELLAX_API int PELLAX_SERVER_SynSend(unsigned int id, PELLAX_Message* request, PELLAX_Message* response,
+                                     unsigned int timeoutSeconds)
 {
-    return kNotAvailable;
+    ORV::PELLAX::CServer* server = Front();
+    return server != nullptr ? server->SyncSend(id, request, response, timeoutSeconds) : kFailed;
 }
 
-PELLAX_API int PELLAX_SERVER_SetUserData(unsigned int, unsigned int, const char*)
+PELLAX_API int PELLAX_SERVER_SetUserData(unsigned int id, unsigned int type, const char* data)
 {
-    return kNotAvailable;
+    ORV::PELLAX::CServer* server = Front();
+    return server != nullptr ? server->SetUserData(id, type, data) : kFailed;
 }
 
 }  // extern "C"

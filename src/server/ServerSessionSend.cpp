@@ -1,0 +1,193 @@
+// Frames from the host to one client: asynchronous, synchronous, and the per-client user data.
+#include <cstring>
+#include <new>
+
+#include "context/ContextMgr.h"
+#include "context/SyncContext.h"
+#include "frame/Log.h"
+#include "frame/SEQMgr.h"
+#include "frame/Singleton.h"
+#include "platform/Trace.h"
+#include "protocol/FrameCodec.h"
+#include "server/ServerSession.h"
+
+namespace ORV {
+namespace PELLAX {
+
+namespace {
+constexpr int kNotDelivered = -2;
+constexpr int kNoMemory = -3;
+constexpr int kInvalidArgument = -4;
+constexpr int kTimedOut = -5;
+
+// Header and body block of a host message; -4 when it cannot be framed, -3 when memory ran out.
+int BuildMessage(const PELLAX_Message& message, MessageHeaderPtr* header, MessageBlockPtr* body)
+{
+    int result = CreateMessageHeader(message, header);
+    if (result != 0) {
+        return result;
+    }
+    *body = COrvMessageBlock::Create(message.data, static_cast<size_t>(message.dataLength));
+    return *body ? 0 : kNoMemory;
+}
+
+// The response record from the answer; the sequence stays the one the host put into its request.
+int FillResponse(const PELLAX_Message& request, const CMessageResponse& answer, PELLAX_Message* response)
+{
+    const CPellaxMessageHeader& header = *answer.GetHeader();
+    uint32_t length = header.GetBodyLength();
+    response->sequence = request.sequence;
+    response->dataLength = static_cast<int32_t>(length);
+    response->command = header.GetCommand();
+    response->timestamp = header.GetTimestamp();
+    response->flag = header.GetFlag();
+    unsigned char* data = response->allocator != nullptr
+                              ? static_cast<unsigned char*>(response->allocator(length))
+                              : new (std::nothrow) unsigned char[length]();
+    response->data = data;
+    if (data == nullptr) {
+        return kNoMemory;
+    }
+    if (length > 0) {
+        std::memcpy(data, answer.GetBody()->GetReadPtr(), length);
+    }
+    return 0;
+}
+}  // namespace
+
+int CServerSession::SendFrame(const CRefPtr<CClientObject>& client, COrvMessageBlock* frame)
+{
+    if (frame == nullptr || !client) {
+        return kInvalidArgument;
+    }
+    if (m_state.load() != kStateOpen) {
+        return kNotOpen;
+    }
+    CRefPtr<IOrvID> id = client->GetSession();
+    int result = m_session->Send(id.Get(), frame);
+    if (result != 0) {
+        client->GetSendReady().Reset();
+    }
+    return result;
+}
+
+int CServerSession::SendMessage(const CRefPtr<CClientObject>& client, CPellaxMessageHeader* header,
+                                COrvMessageBlock* body)
+{
+    if (header == nullptr || body == nullptr) {
+        return kInvalidArgument;
+    }
+    MessageBlockPtr frame;
+    int result = EncodeFrame(header, body, false, &frame);
+    return result != 0 ? result : SendFrame(client, frame.Get());
+}
+
+int CServerSession::AsyncSend(uint32_t clientId, const PELLAX_Message* message)
+{
+    if (message == nullptr || message->data == nullptr) {
+        return kInvalidArgument;
+    }
+    CRefPtr<CClientObject> client = FindClient(clientId);
+    if (!client) {
+        PELLAX_LOG_FAIL(4, 0x01900018, "[session=%d]Cannot find clientSession handle.", static_cast<int>(clientId));
+        return kInvalidArgument;
+    }
+    MessageHeaderPtr header;
+    MessageBlockPtr body;
+    int result = BuildMessage(*message, &header, &body);
+    if (result == kInvalidArgument) {
+        PELLAX_LOG_FAIL(4, 0x01900017, "[session=%d,len=%d]Message cannot be framed.", static_cast<int>(clientId),
+                        message->dataLength);
+    }
+    if (result != 0) {
+        return result;
+    }
+    result = SendMessage(client, header.Get(), body.Get());
+    if (result == kNoMemory) {
+        return kNoMemory;
+    }
+    if (result != 0) {
+        PELLAX_LOG_FAIL(4, 0x01900608, "[session=%d,len=%d]Send Failed.", static_cast<int>(clientId),
+                        message->dataLength);
+        return kNotDelivered;
+    }
+    return 0;
+}
+
+int CServerSession::SyncSend(uint32_t clientId, const PELLAX_Message* request, PELLAX_Message* response,
+                             uint32_t timeout)
+{
+    if (request == nullptr || request->data == nullptr || response == nullptr) {
+        return kInvalidArgument;
+    }
+    if (IsOnEventThread()) {
+        // The answer would arrive on this very thread, which would be blocked waiting for it.
+        PELLAX_LOG_FAIL(4, 0x01900017, "[session=%d]SyncSend inside a notification cannot get its answer.",
+                        static_cast<int>(clientId));
+        return -1;
+    }
+    CRefPtr<CClientObject> client = FindClient(clientId);
+    if (!client) {
+        PELLAX_LOG_FAIL(4, 0x01900018, "[session=%d]Cannot find clientSession handle.", static_cast<int>(clientId));
+        return kInvalidArgument;
+    }
+    MessageHeaderPtr header;
+    MessageBlockPtr body;
+    int result = BuildMessage(*request, &header, &body);
+    if (result == kInvalidArgument) {
+        PELLAX_LOG_FAIL(4, 0x01900017, "[session=%d,len=%d]Message cannot be framed.", static_cast<int>(clientId),
+                        request->dataLength);
+    }
+    if (result != 0) {
+        return result;
+    }
+    CSEQMgr* sequences = COrvSingletonT<CSEQMgr>::Instance();
+    CContextMgr* contexts = COrvSingletonT<CContextMgr>::Instance();
+    if (sequences == nullptr || contexts == nullptr) {
+        return kNoMemory;
+    }
+    uint32_t sequence = sequences->GenerateSequence(1);
+    header->SetSequence(sequence);
+    CRefPtr<CSyncContext> context(new (std::nothrow) CSyncContext(sequence));
+    if (!context) {
+        return kNoMemory;
+    }
+    contexts->AddContext(context);
+    MessageBlockPtr frame;
+    result = EncodeFrame(header.Get(), body.Get(), true, &frame);
+    if (result == 0) {
+        result = SendFrame(client, frame.Get());
+    }
+    if (result != 0) {
+        contexts->RemoveContext(sequence);
+        TraceFinish(0, "-2", "network send fail");
+        return result == kNoMemory ? kNoMemory : kNotDelivered;
+    }
+    if (context->Wait(timeout) != 0) {
+        contexts->RemoveContext(sequence);
+        TraceFinish(0, "-5", "network timeout");
+        return kTimedOut;
+    }
+    CRefPtr<CMessageResponse> answer;
+    context->GetResponse(answer);
+    contexts->RemoveContext(sequence);
+    if (!answer || !answer->GetHeader() || !answer->GetBody()) {
+        TraceFinish(0, "-4", "response param error");
+        return kInvalidArgument;
+    }
+    TraceFinish(1, nullptr, nullptr);
+    return FillResponse(*request, *answer, response);
+}
+
+int CServerSession::SetUserData(uint32_t clientId, uint32_t type, const char* text)
+{
+    CRefPtr<CClientObject> client = FindClient(clientId);
+    if (!client) {
+        PELLAX_LOG_FAIL(4, 0x01900018, "[session=%d]Cannot find clientSession handle.", static_cast<int>(clientId));
+        return kInvalidArgument;
+    }
+    return client->SetUserData(type, text);
+}
+
+}  // namespace PELLAX
+}  // namespace ORV
