@@ -35,6 +35,24 @@ TEST(ExportChecks, GeneratedSequencesAreNeverNegative)
     }
 }
 
+TEST(ExportChecks, InitAndUninitMayRepeatAndSequencesFollowOnAfterARestart)
+{
+    EXPECT_EQ(PELLAX_Init(nullptr), 0);
+    EXPECT_EQ(PELLAX_Init(nullptr), 0);
+    int before = PELLAX_GenerateSequence();
+    EXPECT_EQ(PELLAX_Uninit(), 0);
+    EXPECT_EQ(PELLAX_Uninit(), 0);
+    EXPECT_EQ(COrvSingletonT<ORV::PELLAX::CSEQMgr>::Peek(), nullptr) << "shut-down ends the singletons";
+
+    EXPECT_EQ(PELLAX_Init(nullptr), 0);
+    int first = PELLAX_GenerateSequence();
+    int second = PELLAX_GenerateSequence();
+    EXPECT_GE(before, 0);
+    EXPECT_GE(first, 0);
+    EXPECT_EQ((static_cast<uint32_t>(second) - static_cast<uint32_t>(first)) & 0x7FFFFFFFu, 1u);
+    EXPECT_EQ(PELLAX_Uninit(), 0);
+}
+
 TEST(ExportChecks, FreeBufferIgnoresNull)
 {
     PELLAX_FreeBuffer(nullptr);

@@ -1,0 +1,104 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "frame/IDMgr.h"
+
+using ORV::PELLAX::CIDMgr;
+
+namespace {
+
+class IDMgr : public ::testing::Test {
+protected:
+    void TakeAll()
+    {
+        for (int i = 0; i < CIDMgr::kMaxIds; ++i) {
+            ASSERT_EQ(m_ids->AllocateID(), i);
+        }
+    }
+
+    std::unique_ptr<CIDMgr> m_ids = std::make_unique<CIDMgr>();
+};
+
+TEST_F(IDMgr, HandsOutIdentifiersInRisingOrder)
+{
+    for (int i = 0; i < 10; ++i) {
+        EXPECT_EQ(m_ids->AllocateID(), i);
+    }
+}
+
+TEST_F(IDMgr, RefusesWhenAllAreTakenAndReusesAReleasedOneAfterTheCursorWrapped)
+{
+    TakeAll();
+    EXPECT_EQ(m_ids->AllocateID(), -1);
+    EXPECT_TRUE(m_ids->ReleaseID(5));
+    EXPECT_EQ(m_ids->AllocateID(), 5);
+    EXPECT_EQ(m_ids->AllocateID(), -1);
+}
+
+TEST_F(IDMgr, AReleasedIdentifierWaitsUntilTheCursorComesRound)
+{
+    for (int i = 0; i < 10; ++i) {
+        ASSERT_EQ(m_ids->AllocateID(), i);
+    }
+    ASSERT_TRUE(m_ids->ReleaseID(3));
+    EXPECT_EQ(m_ids->AllocateID(), 10);
+    EXPECT_EQ(m_ids->AllocateID(), 11);
+}
+
+TEST_F(IDMgr, FindsAFreeLowerIdentifierWhenEverythingFromTheCursorUpIsTaken)
+{
+    TakeAll();
+    // Free 5 and 999, take them again: the cursor now stands at 1000 with 1000..1023 taken.
+    ASSERT_TRUE(m_ids->ReleaseID(999));
+    ASSERT_TRUE(m_ids->ReleaseID(5));
+    ASSERT_EQ(m_ids->AllocateID(), 5);
+    ASSERT_EQ(m_ids->AllocateID(), 999);
+    ASSERT_TRUE(m_ids->ReleaseID(3));
+    ASSERT_TRUE(m_ids->ReleaseID(700));
+
+    EXPECT_EQ(m_ids->AllocateID(), 3);
+    EXPECT_EQ(m_ids->AllocateID(), 700);
+    EXPECT_EQ(m_ids->AllocateID(), -1);
+}
+
+TEST_F(IDMgr, ReleaseOutsideTheRangeIsRefusedAndChangesNothing)
+{
+    TakeAll();
+    EXPECT_FALSE(m_ids->ReleaseID(-1));
+    EXPECT_FALSE(m_ids->ReleaseID(1024));
+    EXPECT_FALSE(m_ids->ReleaseID(0x7FFFFFFF));
+    EXPECT_EQ(m_ids->AllocateID(), -1);
+}
+
+TEST_F(IDMgr, ConcurrentAllocationsNeverShareAnIdentifier)
+{
+    constexpr int kThreads = 4;
+    std::vector<int32_t> all;
+    std::mutex allMutex;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&] {
+            std::vector<int32_t> mine;
+            for (int i = 0; i < CIDMgr::kMaxIds / kThreads; ++i) {
+                mine.push_back(m_ids->AllocateID());
+            }
+            std::lock_guard<std::mutex> lock(allMutex);
+            all.insert(all.end(), mine.begin(), mine.end());
+        });
+    }
+    for (auto& thread : threads) {
+        thread.join();
+    }
+    std::sort(all.begin(), all.end());
+    ASSERT_EQ(all.size(), static_cast<size_t>(CIDMgr::kMaxIds));
+    for (int i = 0; i < CIDMgr::kMaxIds; ++i) {
+        EXPECT_EQ(all[i], i);
+    }
+}
+
+}  // namespace

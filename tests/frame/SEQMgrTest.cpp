@@ -1,0 +1,73 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "frame/SEQMgr.h"
+
+using ORV::PELLAX::CSEQMgr;
+using ORV::PELLAX::IsSyncResponse;
+
+namespace {
+
+TEST(SEQMgr, FlagChoosesBit31AndTheLowBitsCountUpAcrossBoth)
+{
+    CSEQMgr sequences;
+    sequences.SetCounterForTest(0x12345678u);
+    EXPECT_EQ(sequences.GenerateSequence(0), 0x12345678u);
+    EXPECT_EQ(sequences.GenerateSequence(1), 0x92345679u);
+    EXPECT_EQ(sequences.GenerateSequence(0), 0x1234567Au);
+    sequences.SetCounterForTest(0x80000001u);
+    EXPECT_EQ(sequences.GenerateSequence(0), 0x00000001u);
+    EXPECT_EQ(sequences.GenerateSequence(1), 0x80000002u);
+}
+
+TEST(SEQMgr, WrapsFromTheTopOfTheCounterToZero)
+{
+    CSEQMgr sequences;
+    sequences.SetCounterForTest(0xFFFFFFFFu);
+    EXPECT_EQ(sequences.GenerateSequence(0), 0x7FFFFFFFu);
+    EXPECT_EQ(sequences.GenerateSequence(0), 0u);
+
+    sequences.SetCounterForTest(0xFFFFFFFFu);
+    EXPECT_EQ(sequences.GenerateSequence(0), 0x7FFFFFFFu);
+    EXPECT_EQ(sequences.GenerateSequence(1), 0x80000000u);
+}
+
+TEST(SEQMgr, ConcurrentDrawsNeverRepeatANumber)
+{
+    CSEQMgr sequences;
+    constexpr int kThreads = 4;
+    constexpr int kEach = 20000;
+    std::vector<uint32_t> all;
+    std::mutex allMutex;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            std::vector<uint32_t> mine;
+            for (int i = 0; i < kEach; ++i) {
+                // Mask bit 31 away: numbers differ in their low bits whatever the flag.
+                mine.push_back(sequences.GenerateSequence(t % 2) & 0x7FFFFFFFu);
+            }
+            std::lock_guard<std::mutex> lock(allMutex);
+            all.insert(all.end(), mine.begin(), mine.end());
+        });
+    }
+    for (auto& thread : threads) {
+        thread.join();
+    }
+    std::sort(all.begin(), all.end());
+    EXPECT_EQ(std::adjacent_find(all.begin(), all.end()), all.end());
+}
+
+TEST(SEQMgr, OnlyAnOddCommandWithBit31IsASynchronousResponse)
+{
+    EXPECT_TRUE(IsSyncResponse(1, 0x80000000u));
+    EXPECT_TRUE(IsSyncResponse(0xFFFFFFFFu, 0xFFFFFFFFu));
+    EXPECT_FALSE(IsSyncResponse(2, 0x80000000u));
+    EXPECT_FALSE(IsSyncResponse(3, 0x7FFFFFFFu));
+}
+
+}  // namespace
