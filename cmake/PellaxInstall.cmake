@@ -13,5 +13,7 @@ write_basic_package_version_file(${CMAKE_BINARY_DIR}/PellaxConfigVersion.cmake C
 install(FILES ${CMAKE_BINARY_DIR}/PellaxConfig.cmake ${CMAKE_BINARY_DIR}/PellaxConfigVersion.cmake
   DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/Pellax)
 
+file(RELATIVE_PATH PELLAX_PC_TO_PREFIX ${CMAKE_INSTALL_FULL_LIBDIR}/pkgconfig ${CMAKE_INSTALL_PREFIX})
+string(REGEX REPLACE "/$" "" PELLAX_PC_TO_PREFIX "${PELLAX_PC_TO_PREFIX}")
 configure_file(${CMAKE_SOURCE_DIR}/cmake/pellax.pc.in ${CMAKE_BINARY_DIR}/pellax.pc @ONLY)
 install(FILES ${CMAKE_BINARY_DIR}/pellax.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
