@@ -16,7 +16,8 @@ public:
 
     // Reads at most length characters in groups of four; stops at the end, at a NUL or another
     // non-alphabet character opening a group, and after the first group with '='. out needs
-    // length / 4 * 3 bytes. Returns the decoded length, or -1 for a malformed group.
+    // length + 1 bytes: whole groups go out in 8-byte stores. Returns the decoded length, or -1 for a
+    // malformed group.
     static int Decode(const char* text, int length, unsigned char* out);
 };
 
