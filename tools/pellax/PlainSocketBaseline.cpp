@@ -1,0 +1,289 @@
+#include "PlainSocketBaseline.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <thread>
+#include <vector>
+
+namespace pellax_tool {
+
+namespace {
+using Clock = std::chrono::steady_clock;
+constexpr size_t kHeaderSize = 156;
+
+class Socket {
+public:
+    explicit Socket(int fd = -1) : m_fd(fd) {}
+    ~Socket()
+    {
+        if (m_fd >= 0) {
+            close(m_fd);
+        }
+    }
+    Socket(Socket&& other) noexcept : m_fd(other.m_fd) { other.m_fd = -1; }
+    Socket& operator=(Socket&& other) noexcept
+    {
+        std::swap(m_fd, other.m_fd);
+        return *this;
+    }
+    int Fd() const { return m_fd; }
+
+private:
+    int m_fd;
+};
+
+void NoDelay(int fd)
+{
+    int on = 1;
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof(on));
+}
+
+Socket Listen(uint16_t& port)
+{
+    Socket listener(socket(AF_INET, SOCK_STREAM, 0));
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof(address);
+    bind(listener.Fd(), reinterpret_cast<sockaddr*>(&address), sizeof(address));
+    listen(listener.Fd(), 1024);
+    getsockname(listener.Fd(), reinterpret_cast<sockaddr*>(&address), &length);
+    port = ntohs(address.sin_port);
+    return listener;
+}
+
+Socket Connect(uint16_t port)
+{
+    Socket connection(socket(AF_INET, SOCK_STREAM, 0));
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(port);
+    connect(connection.Fd(), reinterpret_cast<sockaddr*>(&address), sizeof(address));
+    NoDelay(connection.Fd());
+    return connection;
+}
+
+Socket Accept(const Socket& listener)
+{
+    Socket connection(accept(listener.Fd(), nullptr, nullptr));
+    NoDelay(connection.Fd());
+    return connection;
+}
+
+bool WriteAll(int fd, const uint8_t* data, size_t length)
+{
+    while (length > 0) {
+        ssize_t written = send(fd, data, length, MSG_NOSIGNAL);
+        if (written <= 0) {
+            return false;
+        }
+        data += written;
+        length -= static_cast<size_t>(written);
+    }
+    return true;
+}
+
+bool ReadAll(int fd, uint8_t* data, size_t length)
+{
+    while (length > 0) {
+        ssize_t got = recv(fd, data, length, 0);
+        if (got <= 0) {
+            return false;
+        }
+        data += got;
+        length -= static_cast<size_t>(got);
+    }
+    return true;
+}
+
+// Length prefix, header and body in one buffer, so each message is one write.
+std::vector<uint8_t> MakeFrame(int size)
+{
+    std::vector<uint8_t> frame(4 + kHeaderSize + static_cast<size_t>(size), 0);
+    uint32_t length = htonl(static_cast<uint32_t>(kHeaderSize + static_cast<size_t>(size)));
+    std::memcpy(frame.data(), &length, 4);
+    frame[4] = 1;
+    uint32_t bodyLength = htonl(static_cast<uint32_t>(size));
+    std::memcpy(frame.data() + 4 + 20, &bodyLength, 4);
+    return frame;
+}
+
+// Reads one length-prefixed frame into buffer.
+bool ReadFrame(int fd, std::vector<uint8_t>& buffer)
+{
+    uint32_t length = 0;
+    if (!ReadAll(fd, reinterpret_cast<uint8_t*>(&length), 4)) {
+        return false;
+    }
+    length = ntohl(length);
+    buffer.resize(length);
+    return ReadAll(fd, buffer.data(), length);
+}
+
+void EchoLoop(Socket connection)
+{
+    std::vector<uint8_t> frame;
+    std::vector<uint8_t> out;
+    while (ReadFrame(connection.Fd(), frame)) {
+        out.resize(4 + frame.size());
+        uint32_t length = htonl(static_cast<uint32_t>(frame.size()));
+        std::memcpy(out.data(), &length, 4);
+        std::memcpy(out.data() + 4, frame.data(), frame.size());
+        if (!WriteAll(connection.Fd(), out.data(), out.size())) {
+            return;
+        }
+    }
+}
+
+double Seconds(Clock::time_point start)
+{
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+}
+
+BenchFigures RunPlainRoundTrip(const BaselineSettings& settings)
+{
+    uint16_t port = 0;
+    Socket listener = Listen(port);
+    Socket client = Connect(port);
+    std::thread server(EchoLoop, Accept(listener));
+
+    std::vector<uint8_t> frame = MakeFrame(settings.size);
+    std::vector<uint8_t> answer;
+    std::vector<double> samples;
+    auto start = Clock::now();
+    while (Seconds(start) < settings.seconds) {
+        auto sent = Clock::now();
+        if (!WriteAll(client.Fd(), frame.data(), frame.size()) || !ReadFrame(client.Fd(), answer)) {
+            break;
+        }
+        samples.push_back(std::chrono::duration<double, std::micro>(Clock::now() - sent).count());
+    }
+    double elapsed = Seconds(start);
+    shutdown(client.Fd(), SHUT_RDWR);
+    server.join();
+
+    BenchFigures figures;
+    SummariseLatency(samples, figures);
+    SetThroughput(samples.size(), samples.size() * static_cast<uint64_t>(settings.size), elapsed, figures);
+    return figures;
+}
+
+BenchFigures RunPlainStream(const BaselineSettings& settings)
+{
+    uint16_t port = 0;
+    Socket listener = Listen(port);
+    Socket client = Connect(port);
+    std::atomic<uint64_t> received{0};
+    std::thread server([&received, connection = Accept(listener)]() {
+        std::vector<uint8_t> frame;
+        while (ReadFrame(connection.Fd(), frame)) {
+            received.fetch_add(1, std::memory_order_relaxed);
+        }
+    });
+
+    std::vector<uint8_t> frame = MakeFrame(settings.size);
+    uint64_t sent = 0;
+    auto start = Clock::now();
+    while ((sent & 255) != 0 || Seconds(start) < settings.seconds) {
+        if (!WriteAll(client.Fd(), frame.data(), frame.size())) {
+            break;
+        }
+        ++sent;
+    }
+    shutdown(client.Fd(), SHUT_WR);
+    server.join();
+    double elapsed = Seconds(start);
+
+    BenchFigures figures;
+    SetThroughput(received.load(), received.load() * static_cast<uint64_t>(settings.size), elapsed, figures);
+    return figures;
+}
+
+BenchFigures RunPlainFanIn(const BaselineSettings& settings)
+{
+    uint16_t port = 0;
+    Socket listener = Listen(port);
+    std::vector<Socket> clients;
+    std::vector<Socket> served;
+    for (int i = 0; i < settings.clients; ++i) {
+        clients.push_back(Connect(port));
+        served.push_back(Accept(listener));
+    }
+    std::atomic<bool> running{true};
+    std::thread server([&served, &running] {
+        std::vector<pollfd> polls;
+        for (const Socket& connection : served) {
+            polls.push_back(pollfd{connection.Fd(), POLLIN, 0});
+        }
+        std::vector<uint8_t> frame;
+        std::vector<uint8_t> out;
+        while (running.load()) {
+            if (poll(polls.data(), polls.size(), 50) <= 0) {
+                continue;
+            }
+            for (pollfd& entry : polls) {
+                if ((entry.revents & POLLIN) == 0 || !ReadFrame(entry.fd, frame)) {
+                    continue;
+                }
+                out.resize(4 + frame.size());
+                uint32_t length = htonl(static_cast<uint32_t>(frame.size()));
+                std::memcpy(out.data(), &length, 4);
+                std::memcpy(out.data() + 4, frame.data(), frame.size());
+                WriteAll(entry.fd, out.data(), out.size());
+            }
+        }
+    });
+
+    int workers = std::min(settings.clients, 8);
+    std::vector<std::vector<double>> samples(static_cast<size_t>(workers));
+    std::vector<std::thread> threads;
+    auto start = Clock::now();
+    for (int w = 0; w < workers; ++w) {
+        threads.emplace_back([&, w] {
+            std::vector<uint8_t> frame = MakeFrame(settings.size);
+            std::vector<uint8_t> answer;
+            // Each worker takes every workers-th connection, round robin.
+            size_t i = static_cast<size_t>(w);
+            while (Seconds(start) < settings.seconds) {
+                auto sent = Clock::now();
+                if (!WriteAll(clients[i].Fd(), frame.data(), frame.size()) || !ReadFrame(clients[i].Fd(), answer)) {
+                    return;
+                }
+                samples[static_cast<size_t>(w)].push_back(
+                    std::chrono::duration<double, std::micro>(Clock::now() - sent).count());
+                i += static_cast<size_t>(workers);
+                if (i >= clients.size()) {
+                    i = static_cast<size_t>(w);
+                }
+            }
+        });
+    }
+    for (std::thread& thread : threads) {
+        thread.join();
+    }
+    double elapsed = Seconds(start);
+    running.store(false);
+    server.join();
+
+    std::vector<double> all;
+    for (const auto& part : samples) {
+        all.insert(all.end(), part.begin(), part.end());
+    }
+    BenchFigures figures;
+    uint64_t calls = all.size();
+    SummariseLatency(all, figures);
+    SetThroughput(calls, calls * static_cast<uint64_t>(settings.size), elapsed, figures);
+    return figures;
+}
+
+}  // namespace pellax_tool

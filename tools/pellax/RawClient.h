@@ -1,0 +1,27 @@
+// A client without the library: one plain socket that registers once and then says nothing,
+// to show how the server treats a peer that falls silent.
+#ifndef PELLAX_TOOL_RAW_CLIENT_H
+#define PELLAX_TOOL_RAW_CLIENT_H
+
+#include <string>
+
+namespace pellax_tool {
+
+class RawClient {
+public:
+    ~RawClient();
+    bool Connect(int port);
+    // Sends one Register frame with this JSON body.
+    bool SendRegister(const std::string& body);
+    // The body of the next frame, or empty after the time-out.
+    std::string ReceiveBody(int timeoutMs);
+    // True when the server closed the connection within the time-out.
+    bool WaitClosed(int timeoutMs);
+
+private:
+    int m_fd = -1;
+};
+
+}  // namespace pellax_tool
+
+#endif
