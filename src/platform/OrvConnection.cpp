@@ -1,0 +1,300 @@
+#include "platform/OrvConnection.h"
+
+#include <asio/post.hpp>
+#include <cerrno>
+#include <sys/socket.h>
+#include <sys/uio.h>
+
+namespace {
+constexpr size_t kChunkBytes = 64 * 1024;
+// Reads and writes per turn before yielding the thread to the other connections on it.
+constexpr int kReadRounds = 16;
+constexpr int kFlushRounds = 16;
+constexpr size_t kMaxIov = 512;
+// A Send that follows the previous one this closely is part of a burst: queueing it lets the event
+// thread gather the burst into few writes, where writing each at once would cost a system call apiece.
+constexpr std::chrono::microseconds kBurstWindow{3};
+
+std::atomic<uint32_t> g_nextConnectionId{1};
+
+uint8_t* ThreadChunk()
+{
+    // One read buffer per event thread: a frame is copied out of it before the next read.
+    thread_local std::unique_ptr<uint8_t[]> chunk(new uint8_t[kChunkBytes]);
+    return chunk.get();
+}
+
+bool WouldBlock(int error)
+{
+    return error == EAGAIN || error == EWOULDBLOCK;
+}
+}
+
+COrvConnection::COrvConnection(COrvEventThread* thread, asio::ip::tcp::socket socket, IOrvConnectionOwner* owner)
+    : m_pThread(thread),
+      m_pOwner(owner),
+      m_pSocket(std::make_unique<asio::ip::tcp::socket>(std::move(socket))),
+      m_nFd(m_pSocket->native_handle()),
+      m_nId(g_nextConnectionId.fetch_add(1, std::memory_order_relaxed))
+{
+    asio::error_code ignored;
+    m_pSocket->set_option(asio::ip::tcp::no_delay(true), ignored);
+}
+
+int COrvConnection::GetOption(uint32_t option, void** value)
+{
+    if (option != ORV_OPTION_USER_OBJECT || value == nullptr) {
+        return ORV_ERROR_INVALID;
+    }
+    *value = m_pUserObject.load(std::memory_order_acquire);
+    return 0;
+}
+
+int COrvConnection::SetOption(uint32_t option, void* value)
+{
+    if (option != ORV_OPTION_USER_OBJECT) {
+        return ORV_ERROR_INVALID;
+    }
+    m_pUserObject.store(value, std::memory_order_release);
+    return 0;
+}
+
+int COrvConnection::Send(COrvMessageBlock* frame)
+{
+    if (frame == nullptr || frame->GetLength() == 0 || frame->GetLength() > ORV_MAX_FRAME_LENGTH) {
+        return ORV_ERROR_INVALID;
+    }
+    uint32_t length = static_cast<uint32_t>(frame->GetLength());
+    QueuedFrame item{{uint8_t(length >> 24), uint8_t(length >> 16), uint8_t(length >> 8), uint8_t(length)},
+                     frame, frame->GetReadPtr(), length, 0};
+    std::lock_guard<std::mutex> lock(m_sendMutex);
+    if (m_bSendClosed) {
+        return ORV_ERROR_CLOSED;
+    }
+    if (m_nQueuedBytes > kHighWaterBytes) {
+        m_bRefused = true;
+        return ORV_ERROR_WOULD_BLOCK;
+    }
+    Clock::time_point now = Clock::now();
+    bool burst = now - m_lastSend < kBurstWindow;
+    m_lastSend = now;
+    if (!m_bWriting && !burst) {
+        int result = WriteDirect(item);
+        m_lastSend = Clock::now();
+        if (result != 0 || item.Remaining() == 0) {
+            return result;
+        }
+    }
+    m_nQueuedBytes += item.Remaining();
+    m_queue.push_back(std::move(item));
+    if (!m_bWriting) {
+        m_bWriting = true;
+        CRefPtr<COrvConnection> self(this);
+        asio::post(m_pThread->GetContext(), [self] { self->Flush(); });
+    }
+    return 0;
+}
+
+int COrvConnection::WriteDirect(QueuedFrame& item)
+{
+    iovec iov[2] = {{item.prefix, sizeof(item.prefix)}, {const_cast<uint8_t*>(item.data), item.length}};
+    msghdr message{};
+    message.msg_iov = iov;
+    message.msg_iovlen = 2;
+    for (;;) {
+        ssize_t written = ::sendmsg(m_nFd, &message, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (written >= 0) {
+            item.sent = static_cast<size_t>(written);
+            return 0;
+        }
+        if (errno == EINTR) {
+            continue;
+        }
+        if (WouldBlock(errno)) {
+            return 0;
+        }
+        // The frame did not go; the reader side may not notice a broken socket, so close it here.
+        CloseLater(ORV_REASON_NETWORK_ERROR);
+        return ORV_ERROR_CLOSED;
+    }
+}
+
+void COrvConnection::CloseLater(uint32_t reason)
+{
+    CRefPtr<COrvConnection> self(this);
+    asio::post(m_pThread->GetContext(), [self, reason] { self->Close(reason); });
+}
+
+void COrvConnection::Flush()
+{
+    CRefPtr<COrvConnection> keep(this);
+    for (int round = 0; round < kFlushRounds && !m_bClosed; ++round) {
+        iovec iov[kMaxIov];
+        msghdr message{};
+        message.msg_iov = iov;
+        {
+            std::lock_guard<std::mutex> lock(m_sendMutex);
+            message.msg_iovlen = GatherLocked(iov, kMaxIov);
+            if (message.msg_iovlen == 0) {
+                m_bWriting = false;
+                return;
+            }
+        }
+        // Unlocked: senders only append while m_bWriting is set, and the deque keeps its elements in place.
+        ssize_t written = ::sendmsg(m_nFd, &message, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (written < 0 && errno == EINTR) {
+            continue;
+        }
+        if (written < 0 && WouldBlock(errno)) {
+            WaitWritable();
+            return;
+        }
+        if (written < 0) {
+            Close(ORV_REASON_NETWORK_ERROR);
+            return;
+        }
+        bool notify = false;
+        {
+            std::lock_guard<std::mutex> lock(m_sendMutex);
+            notify = ConsumeLocked(static_cast<size_t>(written));
+        }
+        if (notify) {
+            m_pOwner->OnConnectionCanSendAgain(this);
+        }
+    }
+    if (!m_bClosed) {
+        asio::post(m_pThread->GetContext(), [keep] { keep->Flush(); });
+    }
+}
+
+size_t COrvConnection::GatherLocked(iovec* iov, size_t capacity)
+{
+    size_t count = 0;
+    for (auto it = m_queue.begin(); it != m_queue.end() && count + 2 <= capacity; ++it) {
+        size_t skip = it->sent;
+        if (skip < sizeof(it->prefix)) {
+            iov[count++] = {it->prefix + skip, sizeof(it->prefix) - skip};
+            skip = 0;
+        } else {
+            skip -= sizeof(it->prefix);
+        }
+        iov[count++] = {const_cast<uint8_t*>(it->data) + skip, it->length - skip};
+    }
+    return count;
+}
+
+// Drops what was written; true when a refused sender should now hear that there is room again.
+bool COrvConnection::ConsumeLocked(size_t written)
+{
+    m_nQueuedBytes -= written;
+    while (written > 0) {
+        QueuedFrame& front = m_queue.front();
+        size_t part = std::min(written, front.Remaining());
+        front.sent += part;
+        written -= part;
+        if (front.Remaining() == 0) {
+            m_queue.pop_front();
+        }
+    }
+    if (!m_bRefused || m_nQueuedBytes >= kLowWaterBytes) {
+        return false;
+    }
+    m_bRefused = false;
+    return true;
+}
+
+void COrvConnection::WaitWritable()
+{
+    CRefPtr<COrvConnection> self(this);
+    m_pSocket->async_wait(asio::ip::tcp::socket::wait_write, [self](const asio::error_code&) {
+        if (!self->m_bClosed) {
+            self->Flush();
+        }
+    });
+}
+
+void COrvConnection::Start()
+{
+    ReadAvailable();
+}
+
+void COrvConnection::ReadAvailable()
+{
+    CRefPtr<COrvConnection> keep(this);
+    uint8_t* chunk = ThreadChunk();
+    for (int round = 0; round < kReadRounds && !m_bClosed; ++round) {
+        ssize_t received = ::recv(m_nFd, chunk, kChunkBytes, MSG_DONTWAIT);
+        if (received < 0 && errno == EINTR) {
+            continue;
+        }
+        if (received < 0) {
+            if (WouldBlock(errno)) {
+                WaitReadable();
+            } else {
+                Close(ORV_REASON_NETWORK_ERROR);
+            }
+            return;
+        }
+        if (received == 0) {
+            Close(ORV_REASON_PEER_CLOSED);
+            return;
+        }
+        COrvFrameDecoder::Result result = m_decoder.Feed(chunk, static_cast<size_t>(received), this);
+        if (result == COrvFrameDecoder::kBadLength) {
+            Close(ORV_REASON_BAD_LENGTH);
+        } else if (result == COrvFrameDecoder::kNoMemory) {
+            Close(ORV_REASON_NO_MEMORY);
+        }
+        if (m_bClosed) {
+            return;
+        }
+        // A short read drained the socket: any later byte raises a fresh readiness edge, so waiting
+        // now loses nothing and spares the read that would only say "nothing more".
+        if (static_cast<size_t>(received) < kChunkBytes) {
+            WaitReadable();
+            return;
+        }
+    }
+    if (!m_bClosed) {
+        asio::post(m_pThread->GetContext(), [keep] {
+            if (!keep->m_bClosed) {
+                keep->ReadAvailable();
+            }
+        });
+    }
+}
+
+void COrvConnection::WaitReadable()
+{
+    CRefPtr<COrvConnection> self(this);
+    m_pSocket->async_wait(asio::ip::tcp::socket::wait_read, [self](const asio::error_code&) {
+        if (!self->m_bClosed) {
+            self->ReadAvailable();
+        }
+    });
+}
+
+bool COrvConnection::OnFrame(COrvMessageBlock* frame)
+{
+    m_pOwner->OnConnectionReceive(this, frame);
+    return !m_bClosed;
+}
+
+void COrvConnection::Close(uint32_t reason)
+{
+    if (m_bClosed) {
+        return;
+    }
+    CRefPtr<COrvConnection> keep(this);
+    m_bClosed = true;
+    {
+        std::lock_guard<std::mutex> lock(m_sendMutex);
+        m_bSendClosed = true;
+        m_queue.clear();
+        m_nQueuedBytes = 0;
+    }
+    asio::error_code ignored;
+    m_pSocket->close(ignored);
+    m_pSocket.reset();
+    m_pOwner->OnConnectionClosed(this, reason);
+}

@@ -1,0 +1,39 @@
+// Splits the received byte stream into frames: a 4-byte big-endian length N, then N bytes.
+//
+// A small state machine: collecting the length, then collecting the body. A body that arrives whole
+// inside one read is copied once into its own block; a body spread over reads grows a block only as
+// fast as its bytes arrive, so a peer announcing 64 MiB and sending little costs little.
+#ifndef PELLAX_PLATFORM_ORV_FRAME_DECODER_H
+#define PELLAX_PLATFORM_ORV_FRAME_DECODER_H
+
+#include <cstddef>
+#include <cstdint>
+
+#include "platform/OrvMessageBlock.h"
+
+class IOrvFrameSink {
+public:
+    virtual ~IOrvFrameSink() = default;
+    // One whole frame; false stops the decoding (the connection went away meanwhile).
+    virtual bool OnFrame(COrvMessageBlock* frame) = 0;
+};
+
+class COrvFrameDecoder {
+public:
+    enum Result { kOk, kStopped, kBadLength, kNoMemory };
+
+    // Consumes n received bytes, handing every completed frame to the sink.
+    Result Feed(const uint8_t* data, size_t n, IOrvFrameSink* sink);
+
+private:
+    size_t TakeLength(const uint8_t* data, size_t n, Result* result);
+    size_t TakeBody(const uint8_t* data, size_t n, Result* result);
+    Result Deliver(IOrvFrameSink* sink);
+
+    uint8_t m_lengthBytes[4] = {};
+    size_t m_nLengthHave = 0;  // bytes of the length prefix collected so far
+    size_t m_nBodyLength = 0;  // N of the frame being collected; 0 while collecting the length
+    CRefPtr<COrvMessageBlock> m_body;  // the partly received body, if any
+};
+
+#endif

@@ -1,0 +1,246 @@
+#include "platform/OrvServerSession.h"
+
+#include <asio/post.hpp>
+#include <future>
+#include <new>
+
+namespace {
+constexpr std::chrono::milliseconds kAcceptRetryDelay{100};
+
+bool IsOutOfResources(const asio::error_code& error)
+{
+    int code = error.value();
+    return code == EMFILE || code == ENFILE || code == ENOBUFS || code == ENOMEM;
+}
+}
+
+int COrvServerSession::Open(IOrvServerSessionSink* sink, const COrvInetAddress& address)
+{
+    if (sink == nullptr || !address.IsValid()) {
+        return ORV_ERROR_INVALID;
+    }
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_state != State::kIdle) {
+        return ORV_ERROR_INVALID;
+    }
+    COrvEventThread* thread = COrvSessionManager::Get().Attach(this, this);
+    if (thread == nullptr) {
+        return ORV_ERROR_NOT_STARTED;
+    }
+    auto acceptor = std::make_unique<asio::ip::tcp::acceptor>(thread->GetContext());
+    if (Listen(*acceptor, address) != 0) {
+        acceptor.reset();
+        COrvSessionManager::Get().Detach(this);
+        return ORV_ERROR_ADDRESS;
+    }
+    m_pAcceptor = std::move(acceptor);
+    m_pThread = thread;
+    m_pSink = sink;
+    m_state = State::kOpen;
+    CRefPtr<COrvServerSession> self(this);
+    asio::post(thread->GetContext(), [self] { self->StartAccept(); });
+    return 0;
+}
+
+int COrvServerSession::Listen(asio::ip::tcp::acceptor& acceptor, const COrvInetAddress& address)
+{
+    asio::ip::tcp::endpoint endpoint(asio::ip::address_v4(address.GetRawAddress()), address.GetPort());
+    asio::error_code error;
+    acceptor.open(endpoint.protocol(), error);
+    if (!error) {
+        acceptor.set_option(asio::socket_base::reuse_address(true), error);
+    }
+    if (!error) {
+        acceptor.bind(endpoint, error);
+    }
+    if (!error) {
+        acceptor.listen(asio::socket_base::max_listen_connections, error);
+    }
+    if (!error) {
+        m_nPort = acceptor.local_endpoint(error).port();
+    }
+    return error ? -1 : 0;
+}
+
+void COrvServerSession::StartAccept()
+{
+    if (m_bClosed) {
+        return;
+    }
+    CRefPtr<COrvServerSession> self(this);
+    m_pAcceptor->async_accept(m_pThread->GetContext(),
+                              [self](const asio::error_code& error, asio::ip::tcp::socket socket) {
+                                  self->OnAccepted(error, std::move(socket));
+                              });
+}
+
+void COrvServerSession::OnAccepted(const asio::error_code& error, asio::ip::tcp::socket socket)
+{
+    if (m_bClosed) {
+        return;
+    }
+    if (error && IsOutOfResources(error)) {
+        RetryAcceptLater();
+        return;
+    }
+    if (!error) {
+        Join(std::move(socket));
+    }
+    StartAccept();
+}
+
+void COrvServerSession::RetryAcceptLater()
+{
+    if (!m_pRetryTimer) {
+        m_pRetryTimer = std::make_unique<asio::steady_timer>(m_pThread->GetContext());
+    }
+    CRefPtr<COrvServerSession> self(this);
+    m_pRetryTimer->expires_after(kAcceptRetryDelay);
+    m_pRetryTimer->async_wait([self](const asio::error_code& error) {
+        if (!error) {
+            self->StartAccept();
+        }
+    });
+}
+
+void COrvServerSession::Join(asio::ip::tcp::socket socket)
+{
+    CRefPtr<COrvConnection> connection(new (std::nothrow) COrvConnection(m_pThread, std::move(socket), this));
+    if (!connection) {
+        return;
+    }
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_connections[connection.Get()] = connection;
+    }
+    CRefPtr<IOrvID> handle(connection.Get());
+    m_pJoining = connection.Get();
+    m_pSink->OnJoin(this, handle);
+    m_pJoining = nullptr;
+    if (connection->IsClosed()) {
+        return;  // disconnected or closed from inside OnJoin
+    }
+    if (!connection->IsAccepted()) {
+        connection->Close(0);
+        return;
+    }
+    connection->Start();
+}
+
+int COrvServerSession::Accept(IOrvID* client, int)
+{
+    if (client == nullptr || !IsOnThread() || m_pJoining == nullptr || client != m_pJoining) {
+        return ORV_ERROR_INVALID;
+    }
+    m_pJoining->SetAccepted();
+    return 0;
+}
+
+int COrvServerSession::Send(IOrvID* client, COrvMessageBlock* frame)
+{
+    if (client == nullptr) {
+        return ORV_ERROR_INVALID;
+    }
+    // The caller holds a reference to the handle, so it is alive; it must be one of ours.
+    auto* connection = static_cast<COrvConnection*>(client);
+    if (connection->GetOwner() != this) {
+        return ORV_ERROR_INVALID;
+    }
+    return connection->Send(frame);
+}
+
+int COrvServerSession::Disconnect(IOrvID* client, uint32_t reason)
+{
+    // Looked up by address, never dereferenced first: the handle may have left already.
+    std::unique_lock<std::mutex> lock(m_mutex);
+    auto it = m_connections.find(client);
+    if (m_state != State::kOpen || it == m_connections.end()) {
+        return ORV_ERROR_CLOSED;
+    }
+    CRefPtr<COrvConnection> connection = it->second;
+    if (!IsOnThread()) {
+        // Posted under the lock: while the session is open its thread is alive.
+        connection->CloseLater(reason);
+        return 0;
+    }
+    lock.unlock();
+    connection->Close(reason);
+    return 0;
+}
+
+int COrvServerSession::Close(uint32_t reason)
+{
+    CRefPtr<COrvServerSession> keep(this);
+    std::unique_lock<std::mutex> lock(m_mutex);
+    if (m_state != State::kOpen) {
+        m_state = State::kClosed;
+        return 0;
+    }
+    if (IsOnThread()) {
+        lock.unlock();
+        CloseOnThread(reason);
+        return 0;
+    }
+    auto done = std::make_shared<std::promise<void>>();
+    std::future<void> closed = done->get_future();
+    asio::post(m_pThread->GetContext(), [keep, reason, done] {
+        keep->CloseOnThread(reason);
+        done->set_value();
+    });
+    lock.unlock();
+    closed.wait();
+    return 0;
+}
+
+void COrvServerSession::CloseOnThread(uint32_t reason)
+{
+    if (m_bClosed) {
+        return;
+    }
+    CRefPtr<COrvServerSession> keep(this);
+    m_bClosed = true;
+    std::unordered_map<IOrvID*, CRefPtr<COrvConnection>> connections;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_state = State::kClosed;
+        connections.swap(m_connections);
+    }
+    asio::error_code ignored;
+    m_pAcceptor->close(ignored);
+    m_pAcceptor.reset();
+    m_pRetryTimer.reset();
+    for (auto& entry : connections) {
+        entry.second->Close(reason);
+    }
+    m_pSink = nullptr;
+    COrvSessionManager::Get().Detach(this);
+}
+
+void COrvServerSession::OnConnectionReceive(COrvConnection* connection, COrvMessageBlock* frame)
+{
+    CRefPtr<COrvServerSession> keep(this);  // the sink may close and release the session meanwhile
+    m_pSink->OnReceive(this, connection, frame);
+}
+
+void COrvServerSession::OnConnectionCanSendAgain(COrvConnection* connection)
+{
+    CRefPtr<COrvServerSession> keep(this);
+    m_pSink->OnCanSendAgain(this, connection, 0);
+}
+
+void COrvServerSession::OnConnectionClosed(COrvConnection* connection, uint32_t reason)
+{
+    CRefPtr<COrvServerSession> keep(this);
+    CRefPtr<COrvConnection> entry;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        auto it = m_connections.find(connection);
+        if (it != m_connections.end()) {
+            entry = std::move(it->second);
+            m_connections.erase(it);
+        }
+    }
+    if (connection->IsAccepted() && m_pSink != nullptr) {
+        m_pSink->OnLeave(this, connection, reason);
+    }
+}
