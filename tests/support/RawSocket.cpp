@@ -1,0 +1,204 @@
+#include "support/RawSocket.h"
+
+#include <arpa/inet.h>
+#include <dirent.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+
+namespace pellax_test {
+
+namespace {
+sockaddr_in Loopback(uint16_t port)
+{
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return address;
+}
+
+// Waits until the descriptor is readable; false on time-out.
+bool WaitReadable(int fd, std::chrono::steady_clock::time_point deadline)
+{
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    if (left.count() < 0) {
+        return false;
+    }
+    pollfd entry{fd, POLLIN, 0};
+    return ::poll(&entry, 1, static_cast<int>(left.count())) > 0;
+}
+
+size_t CountDirectory(const char* path)
+{
+    DIR* directory = ::opendir(path);
+    if (directory == nullptr) {
+        return 0;
+    }
+    size_t count = 0;
+    while (dirent* entry = ::readdir(directory)) {
+        if (entry->d_name[0] != '.') {
+            ++count;
+        }
+    }
+    ::closedir(directory);
+    return count;
+}
+}
+
+CRawSocket& CRawSocket::operator=(CRawSocket&& other) noexcept
+{
+    if (this != &other) {
+        Close();
+        m_fd = other.m_fd;
+        other.m_fd = -1;
+    }
+    return *this;
+}
+
+CRawSocket CRawSocket::Connect(uint16_t port)
+{
+    CRawSocket socket(::socket(AF_INET, SOCK_STREAM, 0));
+    sockaddr_in address = Loopback(port);
+    if (!socket.IsValid() || ::connect(socket.m_fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0) {
+        return {};
+    }
+    int on = 1;
+    ::setsockopt(socket.m_fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof(on));
+    return socket;
+}
+
+CRawSocket CRawSocket::Listen(int backlog, uint16_t* port)
+{
+    CRawSocket socket(::socket(AF_INET, SOCK_STREAM, 0));
+    sockaddr_in address = Loopback(0);
+    socklen_t length = sizeof(address);
+    if (!socket.IsValid() || ::bind(socket.m_fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 ||
+        ::listen(socket.m_fd, backlog) != 0 ||
+        ::getsockname(socket.m_fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        return {};
+    }
+    *port = ntohs(address.sin_port);
+    return socket;
+}
+
+void CRawSocket::Close()
+{
+    if (m_fd >= 0) {
+        ::close(m_fd);
+        m_fd = -1;
+    }
+}
+
+CRawSocket CRawSocket::Accept(std::chrono::milliseconds limit)
+{
+    if (!WaitReadable(m_fd, std::chrono::steady_clock::now() + limit)) {
+        return {};
+    }
+    return CRawSocket(::accept(m_fd, nullptr, nullptr));
+}
+
+bool CRawSocket::SendAll(const std::vector<uint8_t>& bytes)
+{
+    size_t done = 0;
+    while (done < bytes.size()) {
+        ssize_t sent = ::send(m_fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
+        if (sent <= 0) {
+            return false;
+        }
+        done += static_cast<size_t>(sent);
+    }
+    return true;
+}
+
+bool CRawSocket::ReadExactly(std::vector<uint8_t>* bytes, size_t n, std::chrono::milliseconds limit)
+{
+    auto deadline = std::chrono::steady_clock::now() + limit;
+    bytes->resize(n);
+    size_t done = 0;
+    while (done < n) {
+        if (!WaitReadable(m_fd, deadline)) {
+            return false;
+        }
+        ssize_t got = ::recv(m_fd, bytes->data() + done, n - done, 0);
+        if (got <= 0) {
+            return false;
+        }
+        done += static_cast<size_t>(got);
+    }
+    return true;
+}
+
+bool CRawSocket::ReadMessage(std::vector<uint8_t>* body, std::chrono::milliseconds limit)
+{
+    std::vector<uint8_t> prefix;
+    if (!ReadExactly(&prefix, 4, limit)) {
+        return false;
+    }
+    uint32_t length = (uint32_t(prefix[0]) << 24) | (uint32_t(prefix[1]) << 16) | (uint32_t(prefix[2]) << 8) | prefix[3];
+    return ReadExactly(body, length, limit);
+}
+
+bool CRawSocket::WaitClosed(std::chrono::milliseconds limit)
+{
+    auto deadline = std::chrono::steady_clock::now() + limit;
+    uint8_t buffer[4096];
+    for (;;) {
+        if (!WaitReadable(m_fd, deadline)) {
+            return false;
+        }
+        if (::recv(m_fd, buffer, sizeof(buffer), 0) <= 0) {
+            return true;
+        }
+    }
+}
+
+std::vector<uint8_t> BigEndianLength(uint32_t length)
+{
+    return {uint8_t(length >> 24), uint8_t(length >> 16), uint8_t(length >> 8), uint8_t(length)};
+}
+
+std::vector<uint8_t> WireMessage(const std::vector<uint8_t>& body)
+{
+    std::vector<uint8_t> wire = BigEndianLength(static_cast<uint32_t>(body.size()));
+    wire.insert(wire.end(), body.begin(), body.end());
+    return wire;
+}
+
+std::vector<uint8_t> PatternBytes(size_t size, uint32_t seed)
+{
+    std::vector<uint8_t> bytes(size);
+    uint32_t state = seed * 2654435761u + 1;
+    for (auto& byte : bytes) {
+        state = state * 1103515245u + 12345u;
+        byte = static_cast<uint8_t>(state >> 16);
+    }
+    return bytes;
+}
+
+bool PollUntil(const std::function<bool()>& predicate, std::chrono::milliseconds limit)
+{
+    auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!predicate()) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
+size_t CountThreads()
+{
+    return CountDirectory("/proc/self/task");
+}
+
+size_t CountOpenFds()
+{
+    return CountDirectory("/proc/self/fd");
+}
+
+}  // namespace pellax_test
