@@ -1,0 +1,112 @@
+// The heartbeat timer of a closed server session stays silent even when its deleting event cannot
+// be posted, because the session's event thread is already shutting down.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+#include "pellax.h"
+#include "platform/OrvSession.h"
+#include "server/ServerSession.h"
+#include "support/EventThreadHelper.h"
+#include "support/Wait.h"
+
+namespace pellax_test {
+namespace {
+
+using ORV::PELLAX::CClientObject;
+using ORV::PELLAX::CPellaxMessageHeader;
+using ORV::PELLAX::CServerSession;
+using ORV::PELLAX::IClientObjectMgrSink;
+
+class CountingSession : public CServerSession {
+public:
+    void OnTimer(COrvTimer* timer) override
+    {
+        ++m_nTicks;
+        CServerSession::OnTimer(timer);
+    }
+    std::atomic<int> m_nTicks{0};
+};
+
+class NullSink : public IClientObjectMgrSink {
+public:
+    void OnClientChange(CRefPtr<CClientObject>, uint32_t) override {}
+    void OnReceive(CRefPtr<CClientObject>, CRefPtr<CPellaxMessageHeader>, CRefPtr<COrvMessageBlock>) override {}
+    void OnHeartBeatTimeOut(CRefPtr<CClientObject>) override {}
+    void OnHeartbeat(CRefPtr<CClientObject>, CRefPtr<CPellaxMessageHeader>, CRefPtr<COrvMessageBlock>) override {}
+    void OnRegister(CRefPtr<CClientObject>, CRefPtr<CPellaxMessageHeader>, CRefPtr<COrvMessageBlock>) override {}
+};
+
+class FakeID : public IOrvID, public COrvReferenceControlT<COrvLockMutex> {
+public:
+    uint32_t AddReference() override { return COrvReferenceControlT::AddReference(); }
+    uint32_t RemoveReference() override { return COrvReferenceControlT::RemoveReference(); }
+    uint32_t GetID() override { return 1; }
+    int GetOption(uint32_t, void** value) override
+    {
+        *value = m_pValue;
+        return 0;
+    }
+    int SetOption(uint32_t, void* value) override
+    {
+        m_pValue = value;
+        return 0;
+    }
+
+private:
+    void* m_pValue = nullptr;
+};
+
+// Accepts every join and records nothing: the joins are delivered by hand on a thread of the test.
+class FakeServer : public IOrvServerSession, public COrvReferenceControlT<COrvLockMutex> {
+public:
+    uint32_t AddReference() override { return COrvReferenceControlT::AddReference(); }
+    uint32_t RemoveReference() override { return COrvReferenceControlT::RemoveReference(); }
+    int Open(IOrvServerSessionSink*, const COrvInetAddress&) override { return 0; }
+    int Close(uint32_t) override { return 0; }
+    int Send(IOrvID*, COrvMessageBlock*) override { return 0; }
+    int Accept(IOrvID*, int) override { return 0; }
+    int Disconnect(IOrvID*, uint32_t) override { return 0; }
+    uint16_t GetListenPort() override { return 0; }
+};
+
+TEST(HeartbeatTimer, StaysSilentAfterCloseWhenItsEventThreadNoLongerTakesEvents)
+{
+    PELLAX_Init(nullptr);
+    InitializeSessionEx(0, 10);
+    {
+        CRefPtr<CountingSession> session(new CountingSession);
+        NullSink sink;
+        CRefPtr<FakeServer> server(new FakeServer);
+        CRefPtr<IOrvID> client(new FakeID);
+        ASSERT_EQ(session->Initialize(1, 1, 0), 0);
+        ASSERT_EQ(session->Open(&sink, COrvInetAddress("127.0.0.1", 0)), 0);
+
+        CScopedEventThread thread;
+        ASSERT_TRUE(RunOn(thread.Get(), [&] { session->OnJoin(server.Get(), client); }));
+        ASSERT_TRUE(WaitUntil([&] { return session->m_nTicks.load() >= 1; }));
+
+        // Hold the thread while it starts stopping: from then on it refuses every posted event.
+        std::atomic<bool> release{false};
+        ASSERT_TRUE(Post(thread.Get(), [&] { WaitUntil([&] { return release.load(); }); }));
+        std::thread stopper([&] { thread.Stop(); });
+        ASSERT_TRUE(WaitUntil([&] { return !Post(thread.Get(), [] {}); }));
+
+        session->Close();
+        int ticksAtClose = session->m_nTicks.load();
+        // Long enough for the next tick to fall due while the thread is held.
+        std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+        release = true;
+        stopper.join();
+        EXPECT_EQ(session->m_nTicks.load(), ticksAtClose);
+
+        session->OnLeave(server.Get(), client.Get(), 0);
+        session->Finalize();
+    }
+    UnInitializeSession();
+    PELLAX_Uninit();
+}
+
+}  // namespace
+}  // namespace pellax_test
