@@ -1,44 +1,60 @@
-// The PELLAX_CLIENT_* exports: argument checks at the boundary, then the client front.
+// The PELLAX_CLIENT_* session exports: argument checks at the boundary, then the client front.
+#include "client/Client.h"
+#include "frame/Singleton.h"
 #include "pellax.h"
 
+using ORV::PELLAX::CClient;
+
 namespace {
-// Until the front exists every operation answers as failed.
-constexpr int kNotAvailable = -1;
+// The runtime always has its cleanup mutex, so the front exists; answer as failed otherwise.
+constexpr int kNoFront = -1;
+
+CClient* Front()
+{
+    return COrvSingletonT<CClient>::Instance();
 }
+}  // namespace
 
 extern "C" {
 
-PELLAX_API int PELLAX_CLIENT_SetNotifyCallBack(PELLAX_NotifyCallBack, void*)
+PELLAX_API int PELLAX_CLIENT_SetNotifyCallBack(PELLAX_NotifyCallBack callback, void* user)
 {
-    return 0;
+    CClient* front = Front();
+    return front != nullptr ? front->SetNotifyCallBack(callback, user) : kNoFront;
 }
 
-PELLAX_API int PELLAX_CLIENT_CreateSession(const char* address, int port, const char*)
+PELLAX_API int PELLAX_CLIENT_CreateSession(const char* address, int port, const char* options)
 {
     if (address == nullptr || port < 0) {
         return -4;
     }
-    return kNotAvailable;
+    CClient* front = Front();
+    return front != nullptr ? front->CreateSessionClient(address, port, options) : kNoFront;
 }
 
-PELLAX_API int PELLAX_CLIENT_DestroySession(unsigned int)
+PELLAX_API int PELLAX_CLIENT_DestroySession(unsigned int handle)
 {
-    return kNotAvailable;
+    CClient* front = Front();
+    return front != nullptr ? front->DestroySessionClient(handle) : kNoFront;
 }
 
-PELLAX_API int PELLAX_CLIENT_Send(unsigned int, PELLAX_Message*)
+PELLAX_API int PELLAX_CLIENT_Send(unsigned int handle, PELLAX_Message* message)
 {
-    return kNotAvailable;
+    CClient* front = Front();
+    return front != nullptr ? front->Send(handle, message) : kNoFront;
 }
 
-PELLAX_API int PELLAX_CLIENT_SynSend(unsigned int, PELLAX_Message*, PELLAX_Message*, unsigned int)
+PELLAX_API int PELLAX_CLIENT_SynSend(unsigned int handle, PELLAX_Message* request, PELLAX_Message* response,
+                                     unsigned int timeoutSeconds)
 {
-    return kNotAvailable;
+    CClient* front = Front();
+    return front != nullptr ? front->SyncSend(handle, request, response, timeoutSeconds) : kNoFront;
 }
 
-PELLAX_API int PELLAX_CLIENT_SetUserData(unsigned int, unsigned int, const char*)
+PELLAX_API int PELLAX_CLIENT_SetUserData(unsigned int handle, unsigned int type, const char* data)
 {
-    return kNotAvailable;
+    CClient* front = Front();
+    return front != nullptr ? front->SetUserData(handle, type, data) : kNoFront;
 }
 
 }  // extern "C"

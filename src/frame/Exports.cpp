@@ -2,7 +2,7 @@
 #include <cstddef>
 #include <new>
 
-#include "crypto/PayloadCipher.h"
+#include "client/Client.h"
 #include "frame/Library.h"
 #include "frame/SEQMgr.h"
 #include "frame/Singleton.h"
@@ -55,7 +55,7 @@ PELLAX_API int PELLAX_CLIENT_GetDataKey(char* key, int length)
     if (key == nullptr || length < 0) {
         return -4;
     }
-    return CPayloadCipher::GetDataKey(key, length);
+    return COrvSingletonT<CClient>::Instance()->GetDataKey(key, length);
 }
 
 PELLAX_API int PELLAX_CLIENT_Encrypt(const unsigned char* key, int keyLength, const unsigned char* data,
@@ -65,7 +65,7 @@ PELLAX_API int PELLAX_CLIENT_Encrypt(const unsigned char* key, int keyLength, co
         dataLength < 0 || *outputLength < 0) {
         return -4;
     }
-    return CPayloadCipher::Encrypt(key, keyLength, data, dataLength, output, outputLength);
+    return COrvSingletonT<CClient>::Instance()->Encrypt(key, keyLength, data, dataLength, output, outputLength);
 }
 
 PELLAX_API int PELLAX_CLIENT_Decrypt(const unsigned char* key, int keyLength, const char* text, int textLength,
@@ -75,7 +75,7 @@ PELLAX_API int PELLAX_CLIENT_Decrypt(const unsigned char* key, int keyLength, co
         textLength < 0 || *outputLength < 0) {
         return -4;
     }
-    return CPayloadCipher::Decrypt(key, keyLength, text, textLength, output, outputLength);
+    return COrvSingletonT<CClient>::Instance()->Decrypt(key, keyLength, text, textLength, output, outputLength);
 }
 
 }  // extern "C"
