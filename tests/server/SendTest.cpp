@@ -1,5 +1,6 @@
 // Asynchronous and synchronous sends as the raw client receives and answers them.
 #include <atomic>
+#include <cstring>
 #include <thread>
 
 #include "ServerFixture.h"
@@ -17,12 +18,22 @@ void* CountingAllocator(uint64_t size)
     return new unsigned char[size > 0 ? size : 1];
 }
 
-PELLAX_Message Message(uint32_t command, const std::string& body)
+// The record points into body, which must outlive it (a literal, or a string the caller keeps).
+PELLAX_Message Message(uint32_t command, std::string& body)
 {
     PELLAX_Message message{};
     message.command = command;
-    message.data = reinterpret_cast<unsigned char*>(const_cast<char*>(body.data()));
+    message.data = reinterpret_cast<unsigned char*>(body.data());
     message.dataLength = static_cast<int32_t>(body.size());
+    return message;
+}
+
+PELLAX_Message Message(uint32_t command, const char* literal)
+{
+    PELLAX_Message message{};
+    message.command = command;
+    message.data = reinterpret_cast<unsigned char*>(const_cast<char*>(literal));
+    message.dataLength = static_cast<int32_t>(std::strlen(literal));
     return message;
 }
 
