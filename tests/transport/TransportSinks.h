@@ -119,7 +119,6 @@ public:
         if (m_clients.erase(id) != 1) {
             Fault("leave of a connection that was not accepted, or a second leave");
         }
-        m_left.insert(id);
     }
     void OnReceive(IOrvServerSession* server, IOrvID* client, COrvMessageBlock* frame) override
     {
@@ -168,7 +167,6 @@ private:
 
     std::mutex m_clientsMutex;
     std::map<uint32_t, CRefPtr<IOrvID>> m_clients;
-    std::set<uint32_t> m_left;
 };
 
 class CClientSink : public IOrvClientSessionSink, public CEventLog {
