@@ -7,6 +7,7 @@
 #include "frame/Log.h"
 #include "frame/Singleton.h"
 #include "platform/OrvCleanupBase.h"
+#include "platform/OrvSession.h"
 
 namespace ORV {
 namespace PELLAX {
@@ -30,6 +31,7 @@ int StartLibrary(PELLAX_LogCallBack callback)
     if (g_started.load()) {
         return 0;
     }
+    InitializeSessionEx(0, 10);
     CContextMgr* contexts = COrvSingletonT<CContextMgr>::Instance();
     if (contexts != nullptr) {
         contexts->Initialize();
@@ -46,6 +48,7 @@ int StopLibrary()
         if (contexts != nullptr) {
             contexts->Finalize();
         }
+        UnInitializeSession();
         UnInitialize();
     }
     SetLogCallBack(nullptr);

@@ -41,13 +41,24 @@ NotedEvent Noted(Side side, unsigned int id, unsigned int type, const PELLAX_Mes
     return event;
 }
 
-// Keepalives come every second: show the first of each peer, not all of them.
-bool FirstKeepalive(Side side, unsigned int id)
+// Keepalives come every second: show the first of each kind from each peer, not all of them.
+bool FirstOfItsKind(Side side, unsigned int id, const std::string& kind)
 {
     static std::mutex mutex;
-    static std::set<std::pair<int, unsigned int>> seen;
+    static std::set<std::string> seen;
     std::lock_guard<std::mutex> lock(mutex);
-    return seen.insert({static_cast<int>(side), id}).second;
+    return seen.insert(Format("%d/%u/%s", static_cast<int>(side), id, kind.c_str())).second;
+}
+
+// The name a client put into its registration's user data, e.g. "alpha".
+std::string NameIn(const std::string& params)
+{
+    size_t start = params.find("\"name\":\"");
+    if (start == std::string::npos) {
+        return "";
+    }
+    start += 8;
+    return params.substr(start, params.find('"', start) - start);
 }
 
 void FreeResponse(PELLAX_Message& response)
@@ -84,8 +95,13 @@ int Demo::OnServer(unsigned int id, unsigned int type, PELLAX_Message* message, 
     if (type == 0 && message != nullptr) {
         demo->AnswerOnServer(id, *message);
     }
-    if (type != 6 || FirstKeepalive(Side::Server, id)) {
-        std::string text = Format("server   client %u %s", id, ServerNotificationName(type).c_str());
+    if (type == 5) {
+        std::lock_guard<std::mutex> lock(demo->m_namesMutex);
+        demo->m_serverNames[id] = NameIn(DataText(message));
+    }
+    if (type != 6 || FirstOfItsKind(Side::Server, id, "keepalive")) {
+        std::string text = Format("server   id %u%s %s", id, demo->ServerName(id).c_str(),
+                                  ServerNotificationName(type).c_str());
         if (message != nullptr) {
             text += type == 0 ? "  " + DescribeMessage(message) : "  params " + DataText(message);
         }
@@ -101,8 +117,9 @@ int Demo::OnClient(unsigned int handle, unsigned int type, PELLAX_Message* messa
     if (type == 0 && message != nullptr) {
         demo->AnswerOnClient(handle, *message);
     }
-    if (type != 6 || FirstKeepalive(Side::Client, handle) || DataText(message).find("motd") != std::string::npos) {
-        std::string text = Format("client %u %s", handle, ClientEventName(type).c_str());
+    bool userData = DataText(message).find("userdata") != std::string::npos;
+    if (type != 6 || FirstOfItsKind(Side::Client, handle, userData ? "userdata" : "keepalive")) {
+        std::string text = Format("%-8s %s", demo->ClientName(handle).c_str(), ClientEventName(type).c_str());
         if (message != nullptr) {
             text += type == 0 ? "  " + DescribeMessage(message) : "  data " + DataText(message);
         }
@@ -143,6 +160,21 @@ void Demo::AnswerOnClient(unsigned int handle, const PELLAX_Message& request)
     std::string body = "beta: all good";
     PELLAX_Message answer = MakeMessage(kStatusRequest + 1, request.sequence, body);
     PELLAX_CLIENT_Send(handle, &answer);
+}
+
+std::string Demo::ServerName(unsigned int id)
+{
+    std::lock_guard<std::mutex> lock(m_namesMutex);
+    auto name = m_serverNames.find(id);
+    return name != m_serverNames.end() && !name->second.empty() ? " (" + name->second + ")" : "";
+}
+
+std::string Demo::ClientName(unsigned int handle) const
+{
+    if (handle == static_cast<unsigned int>(m_alpha)) {
+        return "alpha";
+    }
+    return handle == static_cast<unsigned int>(m_beta) ? "beta" : Format("client %u", handle);
 }
 
 bool Demo::Step(const char* title, bool (Demo::*step)())
@@ -195,7 +227,7 @@ bool Demo::ConnectClients()
     }
     PELLAX_CLIENT_SetUserData(static_cast<unsigned int>(m_alpha), 0, "{\"name\":\"alpha\"}");
     PELLAX_CLIENT_SetUserData(static_cast<unsigned int>(m_beta), 0, "{\"name\":\"beta\"}");
-    Terminal::Line(Tone::Client, Format("client handles: alpha %d, beta %d", m_alpha, m_beta));
+    Terminal::Line(Tone::Client, Format("client   session handles: alpha %d, beta %d", m_alpha.load(), m_beta.load()));
     if (!m_silent.Connect(m_port)) {
         return false;
     }
@@ -345,7 +377,7 @@ bool Demo::DisconnectClient()
 bool Demo::ShutDown()
 {
     bool ok = true;
-    for (int handle : {m_alpha, m_beta}) {
+    for (int handle : {m_alpha.load(), m_beta.load()}) {
         if (handle >= 0) {
             ok = PELLAX_CLIENT_DestroySession(static_cast<unsigned int>(handle)) == 0 && ok;
         }

@@ -2,6 +2,9 @@
 #ifndef PELLAX_TOOL_DEMO_H
 #define PELLAX_TOOL_DEMO_H
 
+#include <atomic>
+#include <map>
+#include <mutex>
 #include <string>
 
 #include "EventBook.h"
@@ -37,12 +40,16 @@ private:
     void AnswerOnClient(unsigned int handle, const PELLAX_Message& request);
     // The server's id for the client whose registration carried this name.
     bool FindServerId(const char* name, unsigned int& id);
+    std::string ServerName(unsigned int id);
+    std::string ClientName(unsigned int handle) const;
 
     EventBook m_book;
+    std::mutex m_namesMutex;
+    std::map<unsigned int, std::string> m_serverNames;  // server id -> registered name
     RawClient m_silent;
     int m_port = 0;
-    int m_alpha = -1;
-    int m_beta = -1;
+    std::atomic<int> m_alpha{-1};  // read by the callbacks, which may run before creation returns
+    std::atomic<int> m_beta{-1};
     unsigned int m_alphaId = 0;
     unsigned int m_betaId = 0;
     unsigned int m_gammaId = 0;
