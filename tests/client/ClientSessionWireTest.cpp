@@ -1,0 +1,313 @@
+// A client session against a raw server peer that speaks the wire format by hand.
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <string>
+#include <thread>
+
+#include "ClientHost.h"
+#include "support/RawClientPeer.h"
+#include "support/RawServerPeer.h"
+#include "support/WireFrame.h"
+
+namespace pellax_test {
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+constexpr uint32_t kSyncBit = 0x80000000u;
+constexpr uint32_t kControlMarker = 0xFFFFFFFFu;
+
+double SecondsBetween(Clock::time_point from, Clock::time_point to)
+{
+    return std::chrono::duration<double>(to - from).count();
+}
+
+std::string Pid()
+{
+    return std::to_string(getpid());
+}
+
+WireFrame Response(uint32_t command, uint32_t sequence, const std::string& dataJson)
+{
+    return MakeControlRequest(command, sequence, "{\"resultCode\":\"200\",\"message\":\"OK\",\"data\":" + dataJson + "}");
+}
+
+WireFrame DataFrame(uint32_t command, uint32_t sequence, const std::string& body)
+{
+    WireFrame frame;
+    frame.command = command;
+    frame.sequence = sequence;
+    frame.SetBody(body);
+    return frame;
+}
+
+class ClientSessionWireTest : public ClientTest {
+protected:
+    // A session joined to the peer; -1 (and a failure) when it did not get there.
+    int Join(const char* options = nullptr)
+    {
+        int handle = PELLAX_CLIENT_CreateSession("127.0.0.1", m_peer.GetPort(), options);
+        EXPECT_GE(handle, 0);
+        EXPECT_TRUE(m_peer.Accept());
+        EXPECT_TRUE(m_host->WaitFor(static_cast<unsigned>(handle), 1));
+        return handle;
+    }
+
+    // Answers the next Register with the given "data" and waits for event 5.
+    bool Register(int handle, const std::string& dataJson)
+    {
+        WireFrame request;
+        return m_peer.ReceiveCommand(0, &request) && m_peer.SendFrame(Response(1, request.sequence, dataJson)) &&
+               m_host->WaitFor(static_cast<unsigned>(handle), 5);
+    }
+
+    CRawServerPeer m_peer;
+};
+
+TEST_F(ClientSessionWireTest, RegisterGoesOutOneSecondAfterTheJoinAndAgainEveryPeriodUntilAnswered)
+{
+    int handle = PELLAX_CLIENT_CreateSession("127.0.0.1", m_peer.GetPort(), nullptr);
+    ASSERT_EQ(handle, 0);
+    ASSERT_EQ(PELLAX_CLIENT_SetUserData(handle, 0, "{\"zone\":\"a b\",\"n\":[1,2]}"), 0);
+    ASSERT_TRUE(m_peer.Accept());
+    ClientEvent joined;
+    ASSERT_TRUE(m_host->WaitFor(0, 1, &joined));
+
+    WireFrame first;
+    ASSERT_TRUE(m_peer.ReceiveFrame(&first));
+    Clock::time_point firstAt = Clock::now();
+    double delay = SecondsBetween(joined.at, firstAt);
+    EXPECT_GT(delay, 0.5);
+    EXPECT_LT(delay, 3.0);
+    EXPECT_EQ(first.command, 0u);
+    EXPECT_EQ(first.sequence & kSyncBit, 0u);
+    EXPECT_EQ(first.flag, 0u);
+    EXPECT_TRUE(first.exts.empty());
+    EXPECT_EQ(first.BodyText(), "{\"method\":\"Register\",\"params\":{\"pid\":" + Pid() +
+                                    ",\"userdata\":{\"zone\":\"a b\",\"n\":[1,2]}}}");
+
+    // Cleared user data drops the member; unanswered, Register comes again one period (5 s) later.
+    ASSERT_EQ(PELLAX_CLIENT_SetUserData(handle, 0, nullptr), 0);
+    WireFrame second;
+    ASSERT_TRUE(m_peer.ReceiveFrame(&second));
+    double period = SecondsBetween(firstAt, Clock::now());
+    EXPECT_GT(period, 3.5);
+    EXPECT_LT(period, 8.0);
+    EXPECT_EQ(second.command, 0u);
+    EXPECT_NE(second.sequence, first.sequence);
+    EXPECT_EQ(second.BodyText(), "{\"method\":\"Register\",\"params\":{\"pid\":" + Pid() + "}}");
+    EXPECT_EQ(m_host->Count(0, 5), 0u);
+}
+
+TEST_F(ClientSessionWireTest, RegisterResponseSetsTheIntervalAndKeepalivesFollowEverySecond)
+{
+    int handle = Join();
+    ASSERT_EQ(PELLAX_CLIENT_SetUserData(handle, 1, "{\"k\":2}"), 0);
+    ASSERT_TRUE(Register(handle, "{\"ppid\":4242,\"keepalive-interval\":1,\"keepalive-timeout\":30}"));
+
+    ClientEvent registered;
+    ASSERT_TRUE(m_host->WaitFor(handle, 5, &registered));
+    ASSERT_TRUE(registered.hasRecord);
+    EXPECT_EQ(registered.data, "{\"ppid\":4242,\"keepalive-interval\":1,\"keepalive-timeout\":30}");
+    EXPECT_EQ(registered.command, kControlMarker);
+    EXPECT_EQ(registered.sequence, kControlMarker);
+    EXPECT_GE(m_host->CountLines("[interval=1]keepalive info"), 1u);
+    EXPECT_GE(m_host->CountLines("[timeout=30000]keepalive info"), 1u);
+
+    Clock::time_point previous = registered.at;
+    for (int i = 0; i < 3; ++i) {
+        WireFrame keepalive;
+        ASSERT_TRUE(m_peer.ReceiveFrame(&keepalive, 5s));
+        Clock::time_point now = Clock::now();
+        double gap = SecondsBetween(previous, now);
+        EXPECT_GT(gap, 0.4) << "keepalive " << i;
+        EXPECT_LT(gap, 2.5) << "keepalive " << i;
+        previous = now;
+        EXPECT_EQ(keepalive.command, 10u);
+        EXPECT_EQ(keepalive.sequence & kSyncBit, 0u);
+        EXPECT_EQ(keepalive.BodyText(), "{\"method\":\"Keepalive\",\"params\":{\"pid\":" + Pid() + ",\"userdata\":{\"k\":2}}}");
+        if (i == 0) {
+            ASSERT_TRUE(m_peer.SendFrame(Response(11, keepalive.sequence, "{\"ppid\":4242,\"userdata\":[7]}")));
+        }
+    }
+    ClientEvent heartbeat;
+    ASSERT_TRUE(m_host->WaitFor(handle, 6, &heartbeat));
+    EXPECT_EQ(heartbeat.data, "{\"ppid\":4242,\"userdata\":[7]}");
+    EXPECT_EQ(heartbeat.command, kControlMarker);
+}
+
+TEST_F(ClientSessionWireTest, DataFramesReachTheHostWithTheExtensionListReversed)
+{
+    int handle = Join();
+    WireFrame frame = DataFrame(2, 77, "payload");
+    frame.flag = 5;
+    frame.timestamp = 0x0102030405060708ull;
+    frame.exts = {{1, Bytes("ab")}, {2, {}}, {3, Bytes("xyz")}};
+    ASSERT_TRUE(m_peer.SendFrame(frame));
+    // Requests the client would normally send, and an odd command without the synchronous bit, are data too.
+    ASSERT_TRUE(m_peer.SendFrame(DataFrame(0, 5, "r")));
+    ASSERT_TRUE(m_peer.SendFrame(DataFrame(3, 6, "s")));
+
+    ASSERT_TRUE(m_host->WaitForCount(handle, 0, 3));
+    std::vector<ClientEvent> events = m_host->Events(handle, 0);
+    EXPECT_EQ(events[0].command, 2u);
+    EXPECT_EQ(events[0].sequence, 77u);
+    EXPECT_EQ(events[0].flag, 5);
+    EXPECT_EQ(events[0].timestamp, 0x0102030405060708ull);
+    EXPECT_EQ(events[0].data, "payload");
+    std::vector<std::pair<uint32_t, std::string>> reversed = {{3, "xyz"}, {2, ""}, {1, "ab"}};
+    EXPECT_EQ(events[0].exts, reversed);
+    EXPECT_EQ(events[1].command, 0u);
+    EXPECT_EQ(events[2].command, 3u);
+    EXPECT_EQ(events[2].data, "s");
+}
+
+TEST_F(ClientSessionWireTest, AnAnswerNobodyWaitsForIsDropped)
+{
+    int handle = Join();
+    ASSERT_TRUE(m_peer.SendFrame(DataFrame(3, kSyncBit | 9, "late")));
+    ASSERT_TRUE(m_peer.SendFrame(DataFrame(2, 10, "next")));
+    ASSERT_TRUE(m_host->WaitFor(handle, 0));
+    EXPECT_TRUE(StaysFalse([&] { return m_host->Count(handle, 0) > 1; }));
+    EXPECT_EQ(m_host->Events(handle, 0)[0].data, "next");
+}
+
+TEST_F(ClientSessionWireTest, TheServerClosingTheConnectionGivesEvent3)
+{
+    int handle = Join();
+    m_peer.CloseConnection();
+    ASSERT_TRUE(m_host->WaitFor(handle, 3));
+    EXPECT_EQ(m_host->CountLines("[clientID=0]Client Leave Session"), 1u);
+}
+
+TEST_F(ClientSessionWireTest, ASilentServerIsReportedAfterTwiceTheKeepaliveTimeout)
+{
+    int handle = Join();
+    ASSERT_TRUE(Register(handle, "{\"ppid\":1,\"keepalive-interval\":1,\"keepalive-timeout\":1}"));
+    ClientEvent registered;
+    ASSERT_TRUE(m_host->WaitFor(handle, 5, &registered));
+
+    ClientEvent silent;
+    ASSERT_TRUE(m_host->WaitFor(handle, 4, &silent));
+    double quiet = SecondsBetween(registered.at, silent.at);
+    EXPECT_GT(quiet, 1.9);
+    EXPECT_LT(quiet, 6.0);
+    EXPECT_EQ(m_host->CountLines("Long time no get heartbeat from server."), 1u);
+    EXPECT_EQ(m_host->CountLines("OnHeartBeatTimeOut."), 1u);
+    // The timer is gone: no keepalives follow, and the connection stays open.
+    WireFrame pending;
+    while (m_peer.ReceiveFrame(&pending, 300ms)) {
+    }
+    EXPECT_TRUE(m_peer.ReceivesNothing(2500ms));
+    EXPECT_EQ(m_host->Count(handle, 4), 1u);
+    EXPECT_EQ(m_host->Count(handle, 3), 0u);
+}
+
+TEST_F(ClientSessionWireTest, AnyFrameFromTheServerResetsTheSilenceClock)
+{
+    int handle = Join();
+    ASSERT_TRUE(Register(handle, "{\"ppid\":1,\"keepalive-interval\":1,\"keepalive-timeout\":1}"));
+    Clock::time_point until = Clock::now() + 4500ms;
+    while (Clock::now() < until) {
+        ASSERT_TRUE(m_peer.SendFrame(DataFrame(2, 1, "tick")));
+        std::this_thread::sleep_for(400ms);
+    }
+    EXPECT_EQ(m_host->Count(handle, 4), 0u);
+    EXPECT_TRUE(m_host->WaitFor(handle, 4));
+}
+
+// Each variant answers Register with settings that must be ignored: the 5-second period stays (no
+// Keepalive soon after the answer) and silence is not declared.
+class IgnoredKeepaliveSettings : public ClientSessionWireTest, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(IgnoredKeepaliveSettings, LeaveThePeriodAndTheTimeOutAsTheyWere)
+{
+    int handle = Join();
+    ASSERT_TRUE(Register(handle, GetParam()));
+    EXPECT_TRUE(m_peer.ReceivesNothing(2500ms));
+    EXPECT_EQ(m_host->CountLines("keepalive info"), 0u);
+    EXPECT_EQ(m_host->Count(handle, 4), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(ClientSessionWireTest, IgnoredKeepaliveSettings,
+                         ::testing::Values("{\"keepalive-interval\":\"1\",\"keepalive-timeout\":\"1\"}",
+                                           "{\"keepalive-interval\":0,\"keepalive-timeout\":0}",
+                                           "{\"keepalive-interval\":-3,\"keepalive-timeout\":-1}",
+                                           "{\"keepalive-interval\":1.5}"));
+
+TEST_F(ClientSessionWireTest, AKeepaliveTimeoutOfZeroDoesNotDeclareSilenceAtOnce)
+{
+    int handle = Join();
+    ASSERT_TRUE(Register(handle, "{\"keepalive-interval\":1,\"keepalive-timeout\":0}"));
+    WireFrame keepalive;
+    ASSERT_TRUE(m_peer.ReceiveCommand(10, &keepalive, 5s));
+    ASSERT_TRUE(m_peer.ReceiveCommand(10, &keepalive, 5s));
+    EXPECT_EQ(m_host->Count(handle, 4), 0u);
+}
+
+TEST_F(ClientSessionWireTest, ARegisterResponseWithoutDataKeepsTheSessionRegistering)
+{
+    int handle = Join();
+    WireFrame request;
+    ASSERT_TRUE(m_peer.ReceiveCommand(0, &request));
+    ASSERT_TRUE(m_peer.SendFrame(MakeControlRequest(1, request.sequence, "{\"resultCode\":\"200\"}")));
+    ASSERT_TRUE(m_peer.SendFrame(MakeControlRequest(1, request.sequence, "not json")));
+    ASSERT_TRUE(WaitUntil([&] { return m_host->CountLines("register data is not object") == 1; }));
+    ASSERT_TRUE(WaitUntil([&] { return m_host->CountLines("[rsp=not json]parse json failed") == 1; }));
+    EXPECT_TRUE(m_peer.ReceiveCommand(0, &request, 8s));
+    EXPECT_EQ(m_host->Count(handle, 5), 0u);
+}
+
+TEST_F(ClientSessionWireTest, ConnectingToAClosedPortGivesEvent2)
+{
+    uint16_t port = m_peer.GetPort();
+    m_peer.CloseListener();
+    int handle = PELLAX_CLIENT_CreateSession("127.0.0.1", port, nullptr);
+    ASSERT_EQ(handle, 0);
+    ASSERT_TRUE(m_host->WaitFor(0, 2));
+    EXPECT_EQ(m_host->Count(0, 1), 0u);
+    EXPECT_EQ(m_host->CountLines("[clientID=0]Client join Session failed."), 1u);
+}
+
+// A listener whose accept queue is full drops further connection attempts, so they hang until the
+// connect time-out ends them.
+class ClientConnectTimeoutTest : public ClientTest {
+protected:
+    ClientConnectTimeoutTest() : m_listener(0)
+    {
+        for (auto& filler : m_fillers) {
+            filler.Connect(m_listener.GetPort(), 300ms);
+        }
+    }
+
+    CRawServerPeer m_listener;
+    CRawClientPeer m_fillers[3];
+};
+
+TEST_F(ClientConnectTimeoutTest, AnIntegerConnectTimeoutIsHonoured)
+{
+    Clock::time_point start = Clock::now();
+    ASSERT_EQ(PELLAX_CLIENT_CreateSession("127.0.0.1", m_listener.GetPort(), "{\"connect-timeout\":2}"), 0);
+    ClientEvent failed;
+    ASSERT_TRUE(m_host->WaitFor(0, 2, &failed));
+    double waited = SecondsBetween(start, failed.at);
+    EXPECT_GT(waited, 1.5);
+    EXPECT_LT(waited, 4.5);
+}
+
+TEST_F(ClientConnectTimeoutTest, AConnectTimeoutThatIsNoIntegerLeavesFiveSeconds)
+{
+    Clock::time_point start = Clock::now();
+    ASSERT_EQ(PELLAX_CLIENT_CreateSession("127.0.0.1", m_listener.GetPort(), "{\"connect-timeout\":\"2\"}"), 0);
+    ClientEvent failed;
+    ASSERT_TRUE(m_host->WaitFor(0, 2, &failed));
+    double waited = SecondsBetween(start, failed.at);
+    EXPECT_GT(waited, 4.0);
+    EXPECT_LT(waited, 8.0);
+}
+
+}  // namespace
+}  // namespace pellax_test

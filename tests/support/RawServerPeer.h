@@ -1,0 +1,49 @@
+// A blocking listener on 127.0.0.1 (port 0) that plays the server by hand: it accepts one connection at
+// a time and sends and reads length-prefixed frames in the wire format. Every wait is bounded.
+#ifndef PELLAX_TEST_SUPPORT_RAW_SERVER_PEER_H
+#define PELLAX_TEST_SUPPORT_RAW_SERVER_PEER_H
+
+#include <chrono>
+#include <cstdint>
+#include <vector>
+
+#include "support/RawSocket.h"
+#include "support/Wait.h"
+#include "support/WireFrame.h"
+
+namespace pellax_test {
+
+class CRawServerPeer {
+public:
+    // Listens at once; a backlog that is never drained keeps later connects waiting.
+    explicit CRawServerPeer(int backlog = 64);
+
+    bool IsListening() const { return m_listener.IsValid(); }
+    uint16_t GetPort() const { return m_nPort; }
+    void CloseListener() { m_listener.Close(); }
+
+    // Takes the next connection, replacing the current one.
+    bool Accept(std::chrono::milliseconds timeout = kWaitLimit);
+    bool IsConnected() const { return m_connection.IsValid(); }
+    void CloseConnection() { m_connection.Close(); }
+
+    bool SendFrame(const WireFrame& frame);
+    // Any bytes as one length-prefixed message, for frames that lie about their lengths.
+    bool SendMessage(const std::vector<uint8_t>& frameBytes);
+
+    bool ReceiveFrame(WireFrame* frame, std::chrono::milliseconds timeout = kWaitLimit);
+    // Skips other frames until one with this command arrives.
+    bool ReceiveCommand(uint32_t command, WireFrame* frame, std::chrono::milliseconds timeout = kWaitLimit);
+    // True when nothing arrives and the connection stays open for the whole window.
+    bool ReceivesNothing(std::chrono::milliseconds window = kQuietWindow);
+    bool WaitClosed(std::chrono::milliseconds timeout = kWaitLimit) { return m_connection.WaitClosed(timeout); }
+
+private:
+    uint16_t m_nPort = 0;  // before m_listener: Listen fills it in
+    CRawSocket m_listener;
+    CRawSocket m_connection;
+};
+
+}  // namespace pellax_test
+
+#endif
