@@ -23,7 +23,6 @@
 
 #include "frame/Singleton.h"
 #include "pellax.h"
-#include "platform/OrvSession.h"
 #include "server/Server.h"
 
 namespace {
@@ -272,12 +271,10 @@ double LibrarySynSendRoundTrip()
 int main()
 {
     PELLAX_Init(&Quiet);
-    InitializeSessionEx(0, 10);
     double plain = PlainRoundTrip();
     double send = LibrarySendRoundTrip();
     double synSend = LibrarySynSendRoundTrip();
     double plainAfter = PlainRoundTrip();
-    UnInitializeSession();
     PELLAX_Uninit();
 
     double baseline = (plain + plainAfter) / 2;

@@ -74,7 +74,6 @@ public:
 TEST(HeartbeatTimer, StaysSilentAfterCloseWhenItsEventThreadNoLongerTakesEvents)
 {
     PELLAX_Init(nullptr);
-    InitializeSessionEx(0, 10);
     {
         CRefPtr<CountingSession> session(new CountingSession);
         NullSink sink;
@@ -104,7 +103,6 @@ TEST(HeartbeatTimer, StaysSilentAfterCloseWhenItsEventThreadNoLongerTakesEvents)
         session->OnLeave(server.Get(), client.Get(), 0);
         session->Finalize();
     }
-    UnInitializeSession();
     PELLAX_Uninit();
 }
 

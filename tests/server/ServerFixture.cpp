@@ -4,7 +4,6 @@
 #include <cstdio>
 
 #include "frame/Singleton.h"
-#include "platform/OrvSession.h"
 #include "server/Server.h"
 #include "support/Wait.h"
 
@@ -128,8 +127,6 @@ void ServerTest::SetUp()
 {
     ClearLogs();
     PELLAX_Init(&RecordLog);
-    // Idempotent: the library may already have started the transport itself.
-    InitializeSessionEx(0, 10);
     PELLAX_SERVER_SetNotifyCallBack(&ServerTest::OnNotify, &m_notes);
 }
 
@@ -137,7 +134,6 @@ void ServerTest::TearDown()
 {
     PELLAX_SERVER_DestroySession();
     PELLAX_SERVER_SetNotifyCallBack(nullptr, nullptr);
-    UnInitializeSession();
     PELLAX_Uninit();
 }
 
