@@ -114,6 +114,11 @@ TEST(Timer, CancelInsideAnotherEventSilencesATickThatIsAlreadyDue)
     ASSERT_TRUE(WaitUntil([&] { return ticks.load() >= 1; }));
     EXPECT_TRUE(StaysFalse([&] { return ticks.load() > 1; }));
     EXPECT_EQ(ticks.load(), 1);
+    // The tick changed the timers on their thread: finish with them there too.
+    ASSERT_TRUE(RunOn(thread.Get(), [&] {
+        first.Cancel();
+        second.Cancel();
+    }));
 }
 
 TEST(Timer, ScheduleOffAnEventThreadFails)
