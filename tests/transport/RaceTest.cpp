@@ -38,7 +38,7 @@ TEST_F(RaceTest, SendsRacingDisconnectAndCloseFromOtherThreadsStaySafe)
         std::vector<std::thread> senders;
         for (int t = 0; t < 3; ++t) {
             senders.emplace_back([&, t] {
-                while (!stop) {
+                for (int n = 0; n < 2000 && !stop; ++n) {
                     for (size_t i = t; i < handles.size(); i += 3) {
                         server->Send(handles[i].Get(), frame.Get());
                         clients[i]->Send(0, frame.Get());
