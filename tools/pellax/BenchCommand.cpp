@@ -257,10 +257,57 @@ void Report(const BenchOptions& options, const BenchFigures& library, const Benc
     }
 }
 
+// Resident memory of this process in KiB, from /proc/self/status.
+long ResidentKiB()
+{
+    FILE* status = std::fopen("/proc/self/status", "r");
+    if (status == nullptr) {
+        return -1;
+    }
+    char line[256];
+    long kib = -1;
+    while (std::fgets(line, sizeof(line), status) != nullptr) {
+        if (std::sscanf(line, "VmRSS: %ld kB", &kib) == 1) {
+            break;
+        }
+    }
+    std::fclose(status);
+    return kib;
+}
+
+// Holds the registered sessions for the duration and reports what the process keeps resident.
+int RunIdle(const BenchOptions& options)
+{
+    LibraryScope scope(LogLevelOption());
+    BenchState state;
+    std::vector<unsigned int> handles;
+    long before = ResidentKiB();
+    bool opened = OpenSessions(options, state, handles);
+    std::this_thread::sleep_for(std::chrono::duration<double>(options.duration));
+    long held = ResidentKiB();
+    CloseSessions(options, handles);
+    if (!opened) {
+        return 1;
+    }
+    const char* who = options.connect.empty() ? "server and clients in this process" : "client sessions";
+    if (options.json) {
+        std::printf("{\"mode\":\"idle\",\"clients\":%d,\"rss_kib_before\":%ld,\"rss_kib_held\":%ld}\n",
+                    options.clients, before, held);
+    } else {
+        std::printf("pellax bench idle: %d registered client(s) held for %.1f s (%s)\n", options.clients,
+                    options.duration, who);
+        std::printf("resident memory: %.1f MiB before, %.1f MiB while held\n", before / 1024.0, held / 1024.0);
+    }
+    return 0;
+}
+
 int RunBench(BenchOptions options)
 {
     if (options.clients <= 0) {
-        options.clients = options.mode == "fanin" ? 64 : 1;
+        options.clients = options.mode == "fanin" || options.mode == "idle" ? 64 : 1;
+    }
+    if (options.mode == "idle") {
+        return RunIdle(options);
     }
     if (options.mode != "fanin") {
         options.clients = 1;
@@ -297,16 +344,17 @@ void AddBenchCommand(CLI::App& app, int& exitCode)
 {
     static BenchOptions options;
     auto* bench = app.add_subcommand("bench", "Measure the library against plain sockets doing the same work");
-    bench->add_option("mode", options.mode, "rtt: round trips; stream: one-way messages; fanin: many clients")
+    bench->add_option("mode", options.mode,
+                      "rtt: round trips; stream: one-way messages; fanin: many clients; idle: memory of idle clients")
         ->required()
-        ->check(CLI::IsMember({"rtt", "stream", "fanin"}));
+        ->check(CLI::IsMember({"rtt", "stream", "fanin", "idle"}));
     bench->add_option("--size", options.size, "Body bytes per message")->check(CLI::Range(0, 16 * 1024 * 1024));
-    bench->add_option("--clients", options.clients, "Clients for fanin (default 64)")->check(CLI::Range(1, 1024));
+    bench->add_option("--clients", options.clients, "Clients for fanin and idle (default 64)")->check(CLI::Range(1, 1024));
     bench->add_option("--duration", options.duration, "Seconds per measurement")->check(CLI::Range(0.2, 600.0));
     bench->add_flag("--json", options.json, "Print the figures as one JSON object");
     bench->add_option("--connect", options.connect, "Measure against a server elsewhere (no baseline)");
     bench->footer("Examples:\n  pellax bench rtt --size 64\n  pellax bench stream --duration 5\n"
-                  "  pellax bench fanin --clients 1024 --json");
+                  "  pellax bench fanin --clients 1024 --json\n  pellax bench idle --clients 1024 --connect 127.0.0.1:7000");
     bench->callback([&exitCode] { exitCode = RunBench(options); });
 }
 
