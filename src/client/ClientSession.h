@@ -3,7 +3,7 @@
 //
 // Threads: the front calls in from host threads; the transport calls the IOrvClientSessionSink side
 // on the session's event thread, and the timer ticks on that same thread (the one that delivered the
-// join). Everything both sides touch is an atomic or sits behind one of the three locks below.
+// join). Everything both sides touch is an atomic or sits behind one of the locks below.
 #ifndef PELLAX_CLIENT_CLIENT_SESSION_H
 #define PELLAX_CLIENT_CLIENT_SESSION_H
 

@@ -208,5 +208,29 @@ TEST_F(ClientFrontTest, ADestroyedSessionNeverNotifiesUnderItsReusedHandle)
     }
 }
 
+TEST_F(ClientFrontTest, AHostMayDestroyASessionFromItsOwnCallback)
+{
+    CRawServerPeer peer;
+    std::atomic<int> destroyed{1};
+    m_host->SetHook([&](unsigned int handle, unsigned int type, PELLAX_Message*) {
+        if (type == 0) {
+            destroyed = PELLAX_CLIENT_DestroySession(handle);
+        }
+    });
+    ASSERT_EQ(PELLAX_CLIENT_CreateSession("127.0.0.1", peer.GetPort(), nullptr), 0);
+    ASSERT_TRUE(peer.Accept());
+    WireFrame frame;
+    frame.command = 2;
+    frame.SetBody("bye");
+    ASSERT_TRUE(peer.SendFrame(frame));
+    ASSERT_TRUE(peer.SendFrame(frame));
+    ASSERT_TRUE(WaitUntil([&] { return destroyed.load() == 0; }));
+    EXPECT_TRUE(peer.WaitClosed());
+    m_host->SetHook(nullptr);
+    EXPECT_EQ(m_host->Count(0, 0), 1u);
+    EXPECT_EQ(m_host->Count(0, 3), 0u);
+    EXPECT_EQ(PELLAX_CLIENT_CreateSession("127.0.0.1", peer.GetPort(), nullptr), 0);
+}
+
 }  // namespace
 }  // namespace pellax_test
