@@ -22,11 +22,6 @@ static_assert(offsetof(PELLAX_Message, flag) == 56, "flag at 56");
 static_assert(offsetof(PELLAX_Message, reserved) == 60, "reserved at 60");
 static_assert(sizeof(PELLAX_MessageExt) == 24, "PELLAX_MessageExt is 24 bytes");
 
-namespace {
-// Fronts not built yet answer as a failed operation.
-constexpr int kNotAvailable = -1;
-}
-
 extern "C" {
 
 PELLAX_API int PELLAX_Init(PELLAX_LogCallBack callback)
