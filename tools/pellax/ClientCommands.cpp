@@ -96,8 +96,9 @@ bool BuildExtensions(const std::vector<std::string>& specs, std::vector<std::str
     nodes.assign(specs.size(), PELLAX_MessageExt{});
     for (const std::string& spec : specs) {
         size_t equals = spec.find('=');
+        std::string typeText = spec.substr(0, equals);
         char* end = nullptr;
-        unsigned long type = std::strtoul(spec.substr(0, equals).c_str(), &end, 10);
+        unsigned long type = std::strtoul(typeText.c_str(), &end, 10);
         if (equals == std::string::npos || equals == 0 || *end != '\0') {
             std::fprintf(stderr, "pellax: --ext wants TYPE=TEXT, got '%s'\n", spec.c_str());
             return false;
