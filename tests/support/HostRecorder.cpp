@@ -1,0 +1,232 @@
+#include "support/HostRecorder.h"
+
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+
+namespace pellax_test {
+
+namespace {
+
+struct LogBook {
+    std::mutex mutex;
+    std::vector<std::pair<int, std::string>> lines;
+};
+
+LogBook& Book()
+{
+    static LogBook book;
+    return book;
+}
+
+int OnLog(int level, const char*, const char* format, ...)
+{
+    char line[1024];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(line, sizeof(line), format, args);
+    va_end(args);
+    std::lock_guard<std::mutex> guard(Book().mutex);
+    Book().lines.emplace_back(level, line);
+    return 0;
+}
+
+}  // namespace
+
+CHostRecorder::CHostRecorder(Side side) : m_side(side), m_dataCounts(1024, 0)
+{
+    if (m_side == kServer) {
+        PELLAX_SERVER_SetNotifyCallBack(&CHostRecorder::OnNotify, this);
+    } else {
+        PELLAX_CLIENT_SetNotifyCallBack(&CHostRecorder::OnNotify, this);
+    }
+}
+
+CHostRecorder::~CHostRecorder()
+{
+    if (m_side == kServer) {
+        PELLAX_SERVER_SetNotifyCallBack(nullptr, nullptr);
+    } else {
+        PELLAX_CLIENT_SetNotifyCallBack(nullptr, nullptr);
+    }
+}
+
+void CHostRecorder::AnswerRequests(Answer answer)
+{
+    std::lock_guard<std::mutex> guard(m_mutex);
+    m_answer = answer ? std::move(answer) : [](unsigned int, const std::string& body) { return "re:" + body; };
+    m_bAnswering = true;
+}
+
+int CHostRecorder::OnNotify(unsigned int id, unsigned int type, PELLAX_Message* message, void* user)
+{
+    auto* host = static_cast<CHostRecorder*>(user);
+    if (type == 0 && message != nullptr) {
+        host->Reply(id, message);
+        return 0;
+    }
+    HostEvent event;
+    event.id = id;
+    event.type = type;
+    event.at = std::chrono::steady_clock::now();
+    if (message != nullptr) {
+        event.command = message->command;
+        event.sequence = message->sequence;
+        event.data.assign(reinterpret_cast<const char*>(message->data), static_cast<size_t>(message->dataLength));
+    }
+    std::lock_guard<std::mutex> guard(host->m_mutex);
+    host->m_typeCounts[type % 8] += 1;
+    host->m_events.push_back(std::move(event));
+    return 0;
+}
+
+void CHostRecorder::Reply(unsigned int id, PELLAX_Message* message)
+{
+    Answer answer;
+    {
+        std::lock_guard<std::mutex> guard(m_mutex);
+        if (id < m_dataCounts.size()) {
+            ++m_dataCounts[id];
+        }
+        if (!m_bAnswering || (message->command & 1u) != 0) {
+            return;
+        }
+        answer = m_answer;
+    }
+    std::string body(reinterpret_cast<const char*>(message->data), static_cast<size_t>(message->dataLength));
+    std::string text = answer(id, body);
+    PELLAX_Message reply = MakeRecord(message->command + 1, message->sequence, text);
+    if (m_side == kServer) {
+        PELLAX_SERVER_Send(id, &reply);
+    } else {
+        PELLAX_CLIENT_Send(id, &reply);
+    }
+}
+
+std::vector<HostEvent> CHostRecorder::Events(unsigned int type)
+{
+    std::lock_guard<std::mutex> guard(m_mutex);
+    std::vector<HostEvent> found;
+    std::copy_if(m_events.begin(), m_events.end(), std::back_inserter(found),
+                 [type](const HostEvent& event) { return event.type == type; });
+    return found;
+}
+
+size_t CHostRecorder::Count(unsigned int type, int id)
+{
+    std::lock_guard<std::mutex> guard(m_mutex);
+    if (type == 0) {
+        if (id >= 0) {
+            return static_cast<size_t>(id) < m_dataCounts.size() ? m_dataCounts[static_cast<size_t>(id)] : 0;
+        }
+        size_t total = 0;
+        for (size_t count : m_dataCounts) {
+            total += count;
+        }
+        return total;
+    }
+    if (id < 0) {
+        return m_typeCounts[type % 8];
+    }
+    return static_cast<size_t>(std::count_if(m_events.begin(), m_events.end(), [&](const HostEvent& event) {
+        return event.type == type && (id < 0 || event.id == static_cast<unsigned int>(id));
+    }));
+}
+
+bool CHostRecorder::WaitFor(unsigned int type, int id, HostEvent* found, std::chrono::milliseconds limit)
+{
+    return WaitForAfter(type, id, std::chrono::steady_clock::time_point{}, found, limit);
+}
+
+bool CHostRecorder::WaitForAfter(unsigned int type, int id, std::chrono::steady_clock::time_point after,
+                                 HostEvent* found, std::chrono::milliseconds limit)
+{
+    return WaitUntil(
+        [&] {
+            std::lock_guard<std::mutex> guard(m_mutex);
+            for (const HostEvent& event : m_events) {
+                if (event.type == type && (id < 0 || event.id == static_cast<unsigned int>(id)) && event.at >= after) {
+                    if (found != nullptr) {
+                        *found = event;
+                    }
+                    return true;
+                }
+            }
+            return false;
+        },
+        limit);
+}
+
+PELLAX_Message MakeRecord(uint32_t command, uint32_t sequence, const std::string& body)
+{
+    PELLAX_Message message;
+    std::memset(&message, 0, sizeof(message));
+    message.command = command;
+    message.sequence = sequence;
+    message.data = reinterpret_cast<unsigned char*>(const_cast<char*>(body.data()));
+    message.dataLength = static_cast<int32_t>(body.size());
+    return message;
+}
+
+std::string TakeBody(PELLAX_Message& response)
+{
+    std::string text;
+    if (response.data != nullptr) {
+        text.assign(reinterpret_cast<const char*>(response.data), static_cast<size_t>(response.dataLength));
+    }
+    PELLAX_FreeBuffer(response.data);
+    response.data = nullptr;
+    return text;
+}
+
+void StartLibrary()
+{
+    {
+        std::lock_guard<std::mutex> guard(Book().mutex);
+        Book().lines.clear();
+    }
+    PELLAX_Init(&OnLog);
+}
+
+bool HasLogLine(int level, const std::string& part)
+{
+    std::lock_guard<std::mutex> guard(Book().mutex);
+    return std::any_of(Book().lines.begin(), Book().lines.end(), [&](const std::pair<int, std::string>& line) {
+        return line.first == level && line.second.find(part) != std::string::npos;
+    });
+}
+
+size_t ResidentBytes()
+{
+    std::ifstream status("/proc/self/status");
+    std::string key;
+    while (status >> key) {
+        if (key == "VmRSS:") {
+            size_t kib = 0;
+            status >> kib;
+            return kib * 1024;
+        }
+        status.ignore(1 << 16, '\n');
+    }
+    return 0;
+}
+
+size_t RaiseFdLimit(size_t wanted)
+{
+    rlimit limit{};
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0) {
+        return 0;
+    }
+    if (limit.rlim_cur < wanted) {
+        limit.rlim_cur = std::min<rlim_t>(wanted, limit.rlim_max);
+        setrlimit(RLIMIT_NOFILE, &limit);
+        getrlimit(RLIMIT_NOFILE, &limit);
+    }
+    return static_cast<size_t>(limit.rlim_cur);
+}
+
+}  // namespace pellax_test

@@ -1,0 +1,80 @@
+// The host of the reliability tests: records one side's notifications, answers requests from inside
+// the callback like an echo service, records log lines, and reads the process's memory and limits.
+#ifndef PELLAX_TEST_SUPPORT_HOST_RECORDER_H
+#define PELLAX_TEST_SUPPORT_HOST_RECORDER_H
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "pellax.h"
+#include "support/Wait.h"
+
+namespace pellax_test {
+
+struct HostEvent {
+    unsigned int id = 0;
+    unsigned int type = 0;
+    uint32_t command = 0;
+    uint32_t sequence = 0;
+    std::string data;
+    std::chrono::steady_clock::time_point at;
+};
+
+// Data frames (type 0) are counted per id but not kept, so full-speed traffic costs no memory.
+class CHostRecorder {
+public:
+    enum Side { kServer, kClient };
+    // Body of the answer to a request from this id; the default echoes "re:" + body.
+    using Answer = std::function<std::string(unsigned int id, const std::string& body)>;
+
+    explicit CHostRecorder(Side side);
+    ~CHostRecorder();
+    CHostRecorder(const CHostRecorder&) = delete;
+    CHostRecorder& operator=(const CHostRecorder&) = delete;
+
+    // Requests (even commands) are answered with command + 1 and the same sequence.
+    void AnswerRequests(Answer answer = nullptr);
+
+    std::vector<HostEvent> Events(unsigned int type);
+    size_t Count(unsigned int type, int id = -1);
+    bool WaitFor(unsigned int type, int id, HostEvent* found = nullptr,
+                 std::chrono::milliseconds limit = kWaitLimit);
+    // Waits for an event of the type that arrived after the given moment.
+    bool WaitForAfter(unsigned int type, int id, std::chrono::steady_clock::time_point after, HostEvent* found,
+                      std::chrono::milliseconds limit = kWaitLimit);
+
+    static int OnNotify(unsigned int id, unsigned int type, PELLAX_Message* message, void* user);
+
+private:
+    void Reply(unsigned int id, PELLAX_Message* message);
+
+    Side m_side;
+    std::mutex m_mutex;
+    std::vector<HostEvent> m_events;
+    std::vector<size_t> m_dataCounts;  // by id
+    size_t m_typeCounts[8] = {};       // by type, so counting stays cheap under a flood
+    Answer m_answer;
+    bool m_bAnswering = false;
+};
+
+// A record around a body the caller keeps alive.
+PELLAX_Message MakeRecord(uint32_t command, uint32_t sequence, const std::string& body);
+// The body of a filled response record, freed afterwards.
+std::string TakeBody(PELLAX_Message& response);
+
+// PELLAX_Init with a callback that keeps every line; lines survive until the next StartLibrary.
+void StartLibrary();
+bool HasLogLine(int level, const std::string& part);
+
+// Resident memory of this process in bytes (VmRSS), 0 when unreadable.
+size_t ResidentBytes();
+// Raises the soft limit of open descriptors towards wanted (up to the hard limit); returns the new limit.
+size_t RaiseFdLimit(size_t wanted);
+
+}  // namespace pellax_test
+
+#endif
