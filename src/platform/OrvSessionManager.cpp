@@ -1,6 +1,7 @@
 #include "platform/OrvSessionManager.h"
 
 #include <algorithm>
+#include <atomic>
 #include <new>
 #include <thread>
 
@@ -8,6 +9,8 @@
 #include "platform/OrvServerSession.h"
 
 namespace {
+std::atomic<IOrvSessionManager*> g_testManager{nullptr};
+
 bool IsKnownType(uint32_t type)
 {
     return type == ORV_SESSION_TYPE_TCP || type == ORV_SESSION_TYPE_TCP_ALT;
@@ -24,7 +27,13 @@ COrvSessionManager& COrvSessionManager::Get()
 
 IOrvSessionManager* IOrvSessionManager::Instance()
 {
-    return &COrvSessionManager::Get();
+    IOrvSessionManager* manager = g_testManager.load();
+    return manager != nullptr ? manager : &COrvSessionManager::Get();
+}
+
+void SetSessionManagerForTest(IOrvSessionManager* manager)
+{
+    g_testManager.store(manager);
 }
 
 int COrvSessionManager::Start(int threads)

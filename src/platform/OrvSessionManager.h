@@ -47,4 +47,8 @@ private:
     std::unordered_map<IOrvClosableSession*, CRefPtr<IOrvReferenceControl>> m_sessions;  // working sessions
 };
 
+// Puts another transport behind IOrvSessionManager::Instance() (tests and fuzzers feed the sessions
+// through it); null restores the TCP transport. Not for use while sessions are being created.
+void SetSessionManagerForTest(IOrvSessionManager* manager);
+
 #endif
