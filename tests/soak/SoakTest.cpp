@@ -41,7 +41,7 @@ constexpr int kServerCallers = 2;
 #else
 constexpr int kDefaultSeconds = 25;
 constexpr int kDefaultClients = 48;
-constexpr int kServerCallers = 4;
+constexpr int kServerCallers = 8;
 #endif
 constexpr size_t kMiB = 1024 * 1024;
 
@@ -240,7 +240,7 @@ void RunServerCaller(SoakHosts& hosts, Tally& tally, Clock::time_point end, unsi
         std::string body = "s" + std::to_string(seed) + ":" + std::to_string(n);
         PELLAX_Message request = MakeRecord(9000, n, body);
         PELLAX_Message response{};
-        int result = PELLAX_SERVER_SynSend(id, &request, &response, 2);
+        int result = PELLAX_SERVER_SynSend(id, &request, &response, 5);
         ++tally.serverCalls;
         if (result == 0) {
             if (TakeBody(response) != "re:" + body + "|" + std::to_string(peer.token) || response.sequence != n) {
