@@ -27,7 +27,7 @@ public:
 
 private:
     uint32_t m_nKeyBits;
-    uint32_t m_nMode;
+    [[maybe_unused]] uint32_t m_nMode;  // kept with the key size: together they chose m_pCipher
     unsigned char m_key[32] = {};
     unsigned char m_iv[16] = {};
     const EVP_CIPHER* m_pCipher;
