@@ -17,6 +17,12 @@ namespace {
 
 using namespace std::chrono_literals;
 constexpr size_t kMiB = 1024 * 1024;
+#if defined(__SANITIZE_ADDRESS__)
+// Freed blocks wait in the address sanitizer's quarantine, so resident memory says little there.
+constexpr size_t kGrowthLimit = 512 * kMiB;
+#else
+constexpr size_t kGrowthLimit = 64 * kMiB;
+#endif
 
 // PELLAX_FLOOD_CONNECTIONS (default 256; the soak run uses 1024).
 size_t FloodConnections()
@@ -54,7 +60,7 @@ TEST_F(HostileTest, SlowSendersAnnouncingSixtyFourMebibytesCostLittleMemoryAndBl
     std::printf("[ figures ] slow senders: resident %.1f MiB before, peak %.1f MiB (growth %.2f MiB)\n",
                 double(before) / kMiB, double(peak) / kMiB, double(peak > before ? peak - before : 0) / kMiB);
     EXPECT_EQ(stillOpen, kSenders);  // slow is no crime: they are kept, just cheaply
-    EXPECT_LT(peak, before + 64 * kMiB);
+    EXPECT_LT(peak, before + kGrowthLimit);
     int probeId = static_cast<int>(m_server->Events(1).front().id);
     EXPECT_EQ(m_server->Count(0), m_server->Count(0, probeId));  // no partial frame was handed on
     ExpectBackToIdle();
@@ -155,7 +161,7 @@ TEST_F(HostileTest, AClientThatNeverReadsFillsItsQueueToTheMarkThenSendsFailWhil
                 double(peak > before ? peak - before : 0) / kMiB, slowestRefusalMs);
     EXPECT_EQ(last, -2);
     EXPECT_LT(accepted, 256 * kMiB);
-    EXPECT_LT(peak, before + 64 * kMiB);
+    EXPECT_LT(peak, before + kGrowthLimit);
     EXPECT_LT(slowestRefusalMs, 1000.0);
     EXPECT_TRUE(HasLogLine(4, "Send Failed."));
 
