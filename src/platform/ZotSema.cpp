@@ -21,6 +21,11 @@ void ZOT_Sema::Wait()
 bool ZOT_Sema::TimedWait(uint32_t timeoutMs)
 {
     std::unique_lock<std::mutex> lock(m_mutex);
+    // A zero time-out only tries: a wait with a deadline already past still enters the kernel,
+    // which may let the thread sleep for its whole timer slack before reporting the time-out.
+    if (timeoutMs == 0 && m_nCount == 0) {
+        return false;
+    }
     if (!m_cond.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] { return m_nCount > 0; })) {
         return false;
     }
