@@ -12,7 +12,7 @@ bootstrap:
 	@scripts/bootstrap.sh
 
 $(BUILD_DIR)/Makefile:
-	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPELLAX_BUILD_BENCH=OFF
 
 build: bootstrap $(BUILD_DIR)/Makefile
 	cmake --build $(BUILD_DIR) -j $(JOBS)
@@ -32,8 +32,8 @@ test-asan: bootstrap
 
 # clang: GCC's ThreadSanitizer cannot see atomic_thread_fence, which asio uses, and warns about it.
 test-tsan: bootstrap
-	CC=clang CXX=clang++ cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPELLAX_SANITIZE=thread \
-		-DPELLAX_BUILD_BENCH=OFF
+	CC=clang CXX=clang++ cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG="-g -O1" \
+		-DPELLAX_SANITIZE=thread -DPELLAX_BUILD_BENCH=OFF
 	cmake --build build-tsan -j $(JOBS)
 	cd build-tsan && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
 		ctest $(CTEST_FLAGS) -E 'Package\.'
@@ -47,7 +47,10 @@ fuzz: bootstrap
 soak: build
 	@scripts/soak.sh
 
+# The benchmarks build only when asked for, which keeps make test and CI short.
 bench: build
+	cmake -S . -B $(BUILD_DIR) -DPELLAX_BUILD_BENCH=ON
+	cmake --build $(BUILD_DIR) -j $(JOBS)
 	@for b in $(BUILD_DIR)/bench/pellax_bench_*; do [ -x "$$b" ] && "$$b"; done
 
 clean:
