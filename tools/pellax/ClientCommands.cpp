@@ -89,21 +89,21 @@ bool LoadData(const ClientOptions& options, std::string& data)
 }
 
 // "TYPE=TEXT" pairs become a linked extension list; the nodes point into texts.
-bool BuildExtensions(const std::vector<std::string>& specs, std::vector<std::string>& texts,
+bool BuildExtensions(const std::vector<std::string>& pairs, std::vector<std::string>& texts,
                      std::vector<PELLAX_MessageExt>& nodes)
 {
     texts.clear();
-    nodes.assign(specs.size(), PELLAX_MessageExt{});
-    for (const std::string& spec : specs) {
-        size_t equals = spec.find('=');
-        std::string typeText = spec.substr(0, equals);
+    nodes.assign(pairs.size(), PELLAX_MessageExt{});
+    for (const std::string& pair : pairs) {
+        size_t equals = pair.find('=');
+        std::string typeText = pair.substr(0, equals);
         char* end = nullptr;
         unsigned long type = std::strtoul(typeText.c_str(), &end, 10);
         if (equals == std::string::npos || equals == 0 || *end != '\0') {
-            std::fprintf(stderr, "pellax: --ext wants TYPE=TEXT, got '%s'\n", spec.c_str());
+            std::fprintf(stderr, "pellax: --ext wants TYPE=TEXT, got '%s'\n", pair.c_str());
             return false;
         }
-        texts.push_back(spec.substr(equals + 1));
+        texts.push_back(pair.substr(equals + 1));
         nodes[texts.size() - 1].type = static_cast<uint32_t>(type);
     }
     for (size_t i = 0; i < nodes.size(); ++i) {
