@@ -42,10 +42,11 @@ void OnExpiry(const std::shared_ptr<OrvTimerState>& state, const asio::error_cod
         Dispose(state);
         return;
     }
-    // Keep the rhythm, but do not fire a burst of ticks after a stall.
+    // Keep the rhythm, but after a stall start a fresh period: a late tick followed at once by the
+    // on-time one would send two keepalives back to back.
     auto next = state->m_timer->expiry() + state->m_period;
     auto now = asio::steady_timer::clock_type::now();
-    state->m_timer->expires_at(next > now ? next : now + state->m_period);
+    state->m_timer->expires_at(next - now >= state->m_period / 2 ? next : now + state->m_period);
     Arm(state);
 }
 
