@@ -1,6 +1,7 @@
 #include "platform/OrvEventThread.h"
 
 #include <asio/post.hpp>
+#include <asio/steady_timer.hpp>
 
 #include "platform/OrvTimerState.h"
 
@@ -33,7 +34,12 @@ private:
 };
 }
 
-COrvEventThread::COrvEventThread(IOrvThreadSink* sink) : m_work(m_context.get_executor()), m_pSink(sink) {}
+COrvEventThread::COrvEventThread(IOrvThreadSink* sink) : m_work(m_context.get_executor()), m_pSink(sink)
+{
+    // The loop would open its poller's descriptors at the first timer or socket, whenever the thread
+    // gets to it; opening them here keeps a thread's descriptors fixed from creation to release.
+    asio::steady_timer poller(m_context);
+}
 
 COrvEventThread::~COrvEventThread()
 {

@@ -7,9 +7,12 @@
 #include <vector>
 
 #include "platform/OrvThread.h"
+#include "platform/OrvTimer.h"
 #include "support/EventThreadHelper.h"
+#include "support/RawSocket.h"
 #include "support/Wait.h"
 
+using pellax_test::CountOpenFds;
 using pellax_test::CScopedEventThread;
 using pellax_test::Post;
 using pellax_test::RunOn;
@@ -162,6 +165,32 @@ TEST(EventThread, StopAskedFromTheThreadItselfEndsItsLoop)
     CScopedEventThread thread(&sink);
     ASSERT_TRUE(Post(thread.Get(), [&] { IOrvThreadManager::Instance()->StopThread(thread.Get()); }));
     EXPECT_TRUE(WaitUntil([&] { return sink.m_bStopped.load(); }));
+}
+
+class CTickSink : public IOrvTimerSink {
+public:
+    void OnTimer(COrvTimer*) override { ++m_nTicks; }
+    std::atomic<int> m_nTicks{0};
+};
+
+// Leak checks count descriptors before and after a load: a thread opening its own later would look
+// like a leak of whatever the load did.
+TEST(EventThread, OpensNoDescriptorAfterCreationAndClosesItsOwnWhenReleased)
+{
+    size_t before = CountOpenFds();
+    {
+        CScopedEventThread thread;
+        size_t created = CountOpenFds();
+        CTickSink sink;
+        COrvTimer timer;
+        ASSERT_TRUE(RunOn(thread.Get(), [&] {
+            EXPECT_EQ(timer.Schedule(&sink, COrvTimeValue(0, 1000), COrvTimeValue(0, 0), -1), 0);
+        }));
+        EXPECT_TRUE(WaitUntil([&] { return sink.m_nTicks.load() >= 3; }));
+        EXPECT_EQ(CountOpenFds(), created);
+        EXPECT_TRUE(RunOn(thread.Get(), [&] { timer.Cancel(); }));
+    }
+    EXPECT_TRUE(WaitUntil([&] { return CountOpenFds() <= before; })) << CountOpenFds() << " against " << before;
 }
 
 TEST(EventThread, SeveralThreadsPostingToOneKeepEachPostersOrder)
