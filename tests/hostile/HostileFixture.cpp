@@ -42,6 +42,7 @@ void HostileTest::SetUp()
     ASSERT_TRUE(m_client->WaitFor(1, m_nProbe));
     ASSERT_TRUE(m_server->WaitFor(1, -1));
     m_nFdsAtStart = CountOpenFds();
+    m_fdsAtStart = DescribeOpenFds();
 }
 
 void HostileTest::TearDown()
@@ -105,7 +106,8 @@ void HostileTest::ExpectBackToIdle()
     EXPECT_TRUE(WaitUntil([&] { return m_server->Count(1) == m_server->Count(4) + 1; }))
         << "joins " << m_server->Count(1) << ", leaves " << m_server->Count(4);
     EXPECT_TRUE(WaitUntil([&] { return CountOpenFds() <= m_nFdsAtStart; }))
-        << "descriptors " << CountOpenFds() << " against " << m_nFdsAtStart;
+        << "descriptors " << CountOpenFds() << " against " << m_nFdsAtStart << "\nnow:   " << DescribeOpenFds()
+        << "\nstart: " << m_fdsAtStart;
     EXPECT_EQ(m_client->Count(3, m_nProbe) + m_client->Count(4, m_nProbe), 0u);
 }
 

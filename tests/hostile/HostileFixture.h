@@ -44,6 +44,7 @@ protected:
     uint16_t m_nPort = 0;
     int m_nProbe = -1;
     size_t m_nFdsAtStart = 0;
+    std::string m_fdsAtStart;  // what they were, for the message when some stay open
 };
 
 }  // namespace pellax_test

@@ -201,4 +201,25 @@ size_t CountOpenFds()
     return CountDirectory("/proc/self/fd");
 }
 
+std::string DescribeOpenFds()
+{
+    std::string text;
+    DIR* directory = ::opendir("/proc/self/fd");
+    if (directory == nullptr) {
+        return text;
+    }
+    while (dirent* entry = ::readdir(directory)) {
+        if (entry->d_name[0] == '.') {
+            continue;
+        }
+        std::string path = std::string("/proc/self/fd/") + entry->d_name;
+        char target[256];
+        ssize_t length = ::readlink(path.c_str(), target, sizeof(target) - 1);
+        target[length > 0 ? length : 0] = '\0';
+        text += std::string(entry->d_name) + ":" + target + " ";
+    }
+    ::closedir(directory);
+    return text;
+}
+
 }  // namespace pellax_test

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <string>
 #include <vector>
 
 namespace pellax_test {
@@ -57,6 +58,9 @@ bool PollUntil(const std::function<bool()>& predicate, std::chrono::milliseconds
 // Threads and open descriptors of this process.
 size_t CountThreads();
 size_t CountOpenFds();
+// Each open descriptor with what it refers to ("7:socket:[1234] 8:anon_inode:[eventpoll] ..."), so a
+// failed descriptor count can say what was left open.
+std::string DescribeOpenFds();
 
 }  // namespace pellax_test
 
