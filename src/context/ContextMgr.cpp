@@ -8,6 +8,13 @@
 namespace ORV {
 namespace PELLAX {
 
+namespace {
+// Only a response has a waiter behind it. Adding and removing contexts rides along with the next
+// response instead of waking the thread twice more per synchronous call; the order still holds.
+constexpr bool kWake = true;
+constexpr bool kDefer = false;
+}
+
 CContextMgr::~CContextMgr()
 {
     Finalize();
@@ -63,14 +70,14 @@ void CContextMgr::Finalize()
     m_pTimer = nullptr;
 }
 
-int CContextMgr::Post(IOrvCustomizeEvent* event)
+int CContextMgr::Post(IOrvCustomizeEvent* event, bool wake)
 {
     if (event == nullptr) {
         return kResultNotDone;
     }
     std::shared_lock<std::shared_mutex> lock(m_threadMutex);
     IOrvThread* thread = m_pThread.load();
-    if (thread == nullptr || thread->PostEvent(event) != 0) {
+    if (thread == nullptr || (wake ? thread->PostEvent(event) : thread->DeferEvent(event)) != 0) {
         delete event;
         return thread == nullptr ? kResultNotStarted : kResultNotDone;
     }
@@ -85,7 +92,7 @@ int CContextMgr::AddContext(const CRefPtr<CSyncContext>& context)
     if (m_pThread.load() == nullptr) {
         return kResultNotStarted;
     }
-    return Post(new (std::nothrow) CEventContextMgrAddContext(this, context));
+    return Post(new (std::nothrow) CEventContextMgrAddContext(this, context), kDefer);
 }
 
 int CContextMgr::RemoveContext(uint32_t sequence)
@@ -93,7 +100,7 @@ int CContextMgr::RemoveContext(uint32_t sequence)
     if (m_pThread.load() == nullptr) {
         return kResultNotStarted;
     }
-    return Post(new (std::nothrow) CEventContextMgrRemoveContext(this, sequence));
+    return Post(new (std::nothrow) CEventContextMgrRemoveContext(this, sequence), kDefer);
 }
 
 int CContextMgr::QueryContext(const CRefPtr<CMessageResponse>& response)
@@ -101,7 +108,7 @@ int CContextMgr::QueryContext(const CRefPtr<CMessageResponse>& response)
     if (m_pThread.load() == nullptr) {
         return kResultNotStarted;
     }
-    return Post(new (std::nothrow) CEventContextMgrQueryContext(this, response));
+    return Post(new (std::nothrow) CEventContextMgrQueryContext(this, response), kWake);
 }
 
 int CContextMgr::DoAddContext(const CRefPtr<CSyncContext>& context)

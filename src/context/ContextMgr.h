@@ -44,7 +44,7 @@ public:
     size_t GetContextCountForTest() const { return m_nContexts.load(); }
 
 private:
-    int Post(IOrvCustomizeEvent* event);
+    int Post(IOrvCustomizeEvent* event, bool wake);
     void StopThread();
 
     // Posting holds it shared, start and stop exclusively: receive threads may still be posting

@@ -7,8 +7,10 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <thread>
 #include <unordered_set>
+#include <vector>
 
 #include "platform/OrvThread.h"
 
@@ -21,6 +23,9 @@ public:
 
     int Start();
     int PostEvent(IOrvCustomizeEvent* event) override;
+    int DeferEvent(IOrvCustomizeEvent* event) override;
+    // Queues the deferred events behind what is already posted.
+    void PostDeferred();
     // Runs a task on this thread; false once the thread is stopping.
     bool PostTask(std::function<void()> task);
     void Stop();
@@ -34,11 +39,15 @@ public:
 
 private:
     void Run();
+    void PostDeferredLocked();
 
     asio::io_context m_context{1};
     asio::executor_work_guard<asio::io_context::executor_type> m_work;
     std::unordered_set<std::shared_ptr<OrvTimerState>> m_timers;  // strong refs: timers die on this thread
     IOrvThreadSink* m_pSink;
+    // Held while posting, so deferred events keep their place in line with posted ones.
+    std::mutex m_postMutex;
+    std::vector<IOrvCustomizeEvent*> m_deferred;
     std::atomic<bool> m_bStopping{false};
     std::thread m_thread;
 };

@@ -25,6 +25,10 @@ public:
     virtual ~IOrvThread() = default;
     // 0 when accepted; otherwise the event is still the caller's.
     virtual int PostEvent(IOrvCustomizeEvent* event) = 0;
+    // Like PostEvent, in the same order with posted events, but without waking the thread: the event
+    // runs before the next posted one, at the thread's next timer tick, or once enough have gathered.
+    // For bookkeeping nobody waits on, where a wake-up would cost more than the work.
+    virtual int DeferEvent(IOrvCustomizeEvent* event) = 0;
 };
 
 class IOrvThreadManager {

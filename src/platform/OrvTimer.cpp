@@ -34,6 +34,8 @@ void OnExpiry(const std::shared_ptr<OrvTimerState>& state, const asio::error_cod
         }
         state->m_pSink->OnTimer(state->m_pOwner);
     }
+    // A tick bounds how long deferred events wait when nothing else wakes the thread.
+    state->m_pThread->PostDeferred();
     if (state->m_bCancelled.load()) {
         return;
     }

@@ -220,3 +220,69 @@ TEST(EventThread, SeveralThreadsPostingToOneKeepEachPostersOrder)
 }
 
 }  // namespace
+
+namespace {
+
+bool Defer(IOrvThread* thread, std::function<void()> action)
+{
+    auto* event = new pellax_test::CFunctionEvent(std::move(action));
+    if (thread->DeferEvent(event) != 0) {
+        delete event;
+        return false;
+    }
+    return true;
+}
+
+TEST(EventThread, DeferredEventsKeepTheirPlaceAmongPostedOnesFromEveryPoster)
+{
+    CScopedEventThread thread;
+    constexpr int kPosters = 4;
+    constexpr int kEach = 600;
+    std::vector<std::vector<int>> seen(kPosters);
+    std::vector<std::thread> posters;
+    for (int p = 0; p < kPosters; ++p) {
+        posters.emplace_back([&, p] {
+            for (int i = 0; i < kEach; ++i) {
+                auto record = [&, p, i] { seen[p].push_back(i); };
+                // Mostly deferred, as bookkeeping is, with a posted one now and then.
+                i % 5 == 0 ? Post(thread.Get(), record) : Defer(thread.Get(), record);
+            }
+        });
+    }
+    for (auto& poster : posters) {
+        poster.join();
+    }
+    thread.Stop();
+    for (int p = 0; p < kPosters; ++p) {
+        ASSERT_EQ(seen[p].size(), static_cast<size_t>(kEach));
+        for (int i = 0; i < kEach; ++i) {
+            ASSERT_EQ(seen[p][i], i);
+        }
+    }
+}
+
+TEST(EventThread, DeferredEventsRunWithoutAPostedOneOnceEnoughGatherAndAtStop)
+{
+    CScopedEventThread thread;
+    std::atomic<int> ran{0};
+    constexpr int kGathered = 200;
+    for (int i = 0; i < kGathered; ++i) {
+        ASSERT_TRUE(Defer(thread.Get(), [&] { ++ran; }));
+    }
+    // All but the last few went out in full batches without any posted event.
+    EXPECT_TRUE(WaitUntil([&] { return ran.load() >= kGathered - 32; })) << ran.load();
+
+    std::atomic<bool> last{false};
+    ASSERT_TRUE(Defer(thread.Get(), [&] { last = true; }));
+    thread.Stop();
+    EXPECT_EQ(ran.load(), kGathered);
+    EXPECT_TRUE(last.load());
+
+    std::atomic<int> destroyed{0};
+    auto* refused = new CCountingEvent(ran, destroyed);
+    EXPECT_NE(thread.Get()->DeferEvent(refused), 0);
+    refused->OnDestroy();
+    EXPECT_EQ(destroyed.load(), 1);
+}
+
+}  // namespace

@@ -48,9 +48,19 @@ WireFrame Answer(const WireFrame& request, uint32_t command, const std::string& 
     return answer;
 }
 
+struct Nudge : IOrvCustomizeEvent {
+    int OnEvent() override { return 0; }
+};
+
+// Wakes the manager's thread, so bookkeeping that waits for a wake-up gets done while a test polls.
 size_t OpenContexts()
 {
-    return COrvSingletonT<ORV::PELLAX::CContextMgr>::Instance()->GetContextCountForTest();
+    auto* contexts = COrvSingletonT<ORV::PELLAX::CContextMgr>::Instance();
+    auto* nudge = new Nudge;
+    if (contexts->GetThread()->PostEvent(nudge) != 0) {
+        delete nudge;
+    }
+    return contexts->GetContextCountForTest();
 }
 
 class SendTest : public ServerTest {
