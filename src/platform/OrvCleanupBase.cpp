@@ -40,7 +40,9 @@ void COrvCleanupBase::CleanupAll()
 namespace OS {
 unsigned int GetProcessID()
 {
-    return static_cast<unsigned int>(getpid());
+    // Every control answer carries it, and asking the kernel each time is a system call apiece.
+    static const unsigned int pid = static_cast<unsigned int>(getpid());
+    return pid;
 }
 }
 

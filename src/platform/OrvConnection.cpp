@@ -78,7 +78,9 @@ int COrvConnection::Send(COrvMessageBlock* frame)
     Clock::time_point now = Clock::now();
     bool burst = now - m_lastSend < kBurstWindow;
     m_lastSend = now;
-    if (!m_bWriting && !burst) {
+    // Only answers given on the reading thread wait for the read's end; others are not held up.
+    bool corked = m_bCorked && m_pThread->IsCurrent();
+    if (!m_bWriting && !burst && !corked) {
         int result = WriteDirect(item);
         m_lastSend = Clock::now();
         if (result != 0 || item.Remaining() == 0) {
@@ -89,6 +91,10 @@ int COrvConnection::Send(COrvMessageBlock* frame)
     m_queue.push_back(std::move(item));
     if (!m_bWriting) {
         m_bWriting = true;
+        if (corked) {
+            m_bFlushAfterRead = true;
+            return 0;
+        }
         CRefPtr<COrvConnection> self(this);
         asio::post(m_pThread->GetContext(), [self] { self->Flush(); });
     }
@@ -239,13 +245,7 @@ void COrvConnection::ReadAvailable()
             Close(ORV_REASON_PEER_CLOSED);
             return;
         }
-        COrvFrameDecoder::Result result = m_decoder.Feed(chunk, static_cast<size_t>(received), this);
-        if (result == COrvFrameDecoder::kBadLength) {
-            Close(ORV_REASON_BAD_LENGTH);
-        } else if (result == COrvFrameDecoder::kNoMemory) {
-            Close(ORV_REASON_NO_MEMORY);
-        }
-        if (m_bClosed) {
+        if (!FeedCorked(chunk, static_cast<size_t>(received))) {
             return;
         }
         // A short read drained the socket: any later byte raises a fresh readiness edge, so waiting
@@ -262,6 +262,33 @@ void COrvConnection::ReadAvailable()
             }
         });
     }
+}
+
+// Answers to the frames of one read leave together in one write once all of them were handed out,
+// rather than a write apiece: a peer sending many small frames costs the thread far fewer calls.
+bool COrvConnection::FeedCorked(const uint8_t* data, size_t length)
+{
+    {
+        std::lock_guard<std::mutex> lock(m_sendMutex);
+        m_bCorked = true;
+    }
+    COrvFrameDecoder::Result result = m_decoder.Feed(data, length, this);
+    bool flush = false;
+    {
+        std::lock_guard<std::mutex> lock(m_sendMutex);
+        m_bCorked = false;
+        flush = m_bFlushAfterRead;
+        m_bFlushAfterRead = false;
+    }
+    if (result == COrvFrameDecoder::kBadLength) {
+        Close(ORV_REASON_BAD_LENGTH);
+    } else if (result == COrvFrameDecoder::kNoMemory) {
+        Close(ORV_REASON_NO_MEMORY);
+    }
+    if (flush && !m_bClosed) {
+        Flush();
+    }
+    return !m_bClosed;
 }
 
 void COrvConnection::WaitReadable()

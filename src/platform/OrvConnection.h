@@ -1,7 +1,7 @@
 // One TCP connection of the transport: frames in, frames out, and its IOrvID handle.
 //
 //   any thread ──Send──► [direct non-blocking write] ──────────────► socket
-//                           │ busy, burst or partial
+//                           │ busy, burst, partial, or answering while a read is handed out
 //                           ▼
 //                        send queue ──Flush (event thread, one sendmsg for many frames)──► socket
 //   socket ──recv 64 KiB──► COrvFrameDecoder ──OnFrame──► owner (server or client session)
@@ -77,6 +77,7 @@ private:
 
     bool OnFrame(COrvMessageBlock* frame) override;
     void ReadAvailable();
+    bool FeedCorked(const uint8_t* data, size_t length);
     void WaitReadable();
     int WriteDirect(QueuedFrame& item);
     void Flush();
@@ -100,6 +101,8 @@ private:
     bool m_bWriting = false;                         // a Flush is scheduled or waiting for room
     bool m_bRefused = false;                         // a Send was refused: tell the owner on drain
     bool m_bSendClosed = false;
+    bool m_bCorked = false;                          // frames of a read are being handed out
+    bool m_bFlushAfterRead = false;                  // sends queued meanwhile go out when that ends
     Clock::time_point m_lastSend{};                  // end of the previous Send, to spot bursts
 };
 
