@@ -14,9 +14,9 @@ namespace {
 
 class IDMgr : public ::testing::Test {
 protected:
-    void TakeAll()
+    void Take(int count)
     {
-        for (int i = 0; i < CIDMgr::kMaxIds; ++i) {
+        for (int i = 0; i < count; ++i) {
             ASSERT_EQ(m_ids->AllocateID(), i);
         }
     }
@@ -24,35 +24,18 @@ protected:
     std::unique_ptr<CIDMgr> m_ids = std::make_unique<CIDMgr>();
 };
 
-TEST_F(IDMgr, HandsOutIdentifiersInRisingOrder)
-{
-    for (int i = 0; i < 10; ++i) {
-        EXPECT_EQ(m_ids->AllocateID(), i);
-    }
-}
-
-TEST_F(IDMgr, RefusesWhenAllAreTakenAndReusesAReleasedOneAfterTheCursorWrapped)
-{
-    TakeAll();
-    EXPECT_EQ(m_ids->AllocateID(), -1);
-    EXPECT_TRUE(m_ids->ReleaseID(5));
-    EXPECT_EQ(m_ids->AllocateID(), 5);
-    EXPECT_EQ(m_ids->AllocateID(), -1);
-}
-
 TEST_F(IDMgr, AReleasedIdentifierWaitsUntilTheCursorComesRound)
 {
-    for (int i = 0; i < 10; ++i) {
-        ASSERT_EQ(m_ids->AllocateID(), i);
-    }
+    Take(10);
     ASSERT_TRUE(m_ids->ReleaseID(3));
     EXPECT_EQ(m_ids->AllocateID(), 10);
     EXPECT_EQ(m_ids->AllocateID(), 11);
 }
 
-TEST_F(IDMgr, FindsAFreeLowerIdentifierWhenEverythingFromTheCursorUpIsTaken)
+TEST_F(IDMgr, WrapsToFindAFreeLowerIdentifierAndRefusesOnlyWhenAllAreTaken)
 {
-    TakeAll();
+    Take(CIDMgr::kMaxIds);
+    EXPECT_EQ(m_ids->AllocateID(), -1);
     // Free 5 and 999, take them again: the cursor now stands at 1000 with 1000..1023 taken.
     ASSERT_TRUE(m_ids->ReleaseID(999));
     ASSERT_TRUE(m_ids->ReleaseID(5));
@@ -64,14 +47,10 @@ TEST_F(IDMgr, FindsAFreeLowerIdentifierWhenEverythingFromTheCursorUpIsTaken)
     EXPECT_EQ(m_ids->AllocateID(), 3);
     EXPECT_EQ(m_ids->AllocateID(), 700);
     EXPECT_EQ(m_ids->AllocateID(), -1);
-}
 
-TEST_F(IDMgr, ReleaseOutsideTheRangeIsRefusedAndChangesNothing)
-{
-    TakeAll();
-    EXPECT_FALSE(m_ids->ReleaseID(-1));
-    EXPECT_FALSE(m_ids->ReleaseID(1024));
-    EXPECT_FALSE(m_ids->ReleaseID(0x7FFFFFFF));
+    for (int outside : {-1, 1024, 0x7FFFFFFF}) {
+        EXPECT_FALSE(m_ids->ReleaseID(outside)) << outside;
+    }
     EXPECT_EQ(m_ids->AllocateID(), -1);
 }
 

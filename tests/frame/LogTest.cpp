@@ -69,59 +69,33 @@ std::string CaptureStdout(const std::function<void()>& action)
     return testing::internal::GetCapturedStdout();
 }
 
-TEST_F(Log, FailureLineNamesTheMemberFunctionLineAndCode)
+TEST_F(Log, LinesNameTheMemberFunctionAndLineAndOnlyFailuresCarryACode)
 {
-    int line = m_probe.Send(-1);
-    ASSERT_EQ(g_lines.size(), 1u);
+    int sendLine = m_probe.Send(-1);
+    int openLine = m_probe.Open();
+    int closeLine = m_probe.Close();
+    ASSERT_EQ(g_lines.size(), 3u);
     EXPECT_EQ(g_lines[0].level, 4);
     EXPECT_EQ(g_lines[0].module, "PELLAX");
     EXPECT_EQ(g_lines[0].format, "%s");
-    EXPECT_EQ(g_lines[0].line, Prefix("Send", line) + " [0x01900017] - [port=-1]port is invalid.");
-}
+    EXPECT_EQ(g_lines[0].line, Prefix("Send", sendLine) + " [0x01900017] - [port=-1]port is invalid.");
+    EXPECT_EQ(g_lines[1].level, 3);
+    EXPECT_EQ(g_lines[1].line, Prefix("Open", openLine) + " - init ServerSession succ.");
+    EXPECT_EQ(g_lines[2].line, Prefix("Close", closeLine) + " Close client manager succ.");
 
-TEST_F(Log, InformationLinesCarryNoCodeAndTheBareOneNoDash)
-{
-    int openLine = m_probe.Open();
-    int closeLine = m_probe.Close();
-    ASSERT_EQ(g_lines.size(), 2u);
-    EXPECT_EQ(g_lines[0].level, 3);
-    EXPECT_EQ(g_lines[0].line, Prefix("Open", openLine) + " - init ServerSession succ.");
-    EXPECT_EQ(g_lines[1].line, Prefix("Close", closeLine) + " Close client manager succ.");
-}
-
-TEST_F(Log, PassesAnyLevelThroughAndReturnsTheCallbacksResult)
-{
     g_callbackResult = 77;
     EXPECT_EQ(ORV::PELLAX::WriteLog(9, "PELLAX", "%d-%s", 12, "x"), 77);
-    EXPECT_EQ(ORV::PELLAX::WriteLog(-3, "PELLAX", "plain"), 77);
-    ASSERT_EQ(g_lines.size(), 2u);
-    EXPECT_EQ(g_lines[0].level, 9);
-    EXPECT_EQ(g_lines[0].line, "12-x");
-    EXPECT_EQ(g_lines[0].format, "%s");
-    EXPECT_EQ(g_lines[1].level, -3);
+    EXPECT_EQ(g_lines.back().level, 9);
+    EXPECT_EQ(g_lines.back().line, "12-x");
 }
 
-TEST_F(Log, CutsALongLineAt255Characters)
+TEST_F(Log, ALongLineIsCutAt255CharactersForTheHostAndOnStdout)
 {
     m_probe.Text(std::string(300, 'a'));
     ASSERT_EQ(g_lines.size(), 1u);
     ASSERT_EQ(g_lines[0].line.size(), 255u);
     EXPECT_EQ(g_lines[0].line.back(), 'a');
-}
 
-TEST_F(Log, WithoutACallbackWritesTheLineWithCarriageReturnAndLineFeed)
-{
-    ORV::PELLAX::SetLogCallBack(nullptr);
-    std::string out;
-    int result = -1;
-    out = CaptureStdout([&] { result = ORV::PELLAX::WriteLog(4, "PELLAX", "[id=%d]gone", 7); });
-    EXPECT_EQ(result, 0);
-    EXPECT_EQ(out, "[id=7]gone\r\n");
-    EXPECT_TRUE(g_lines.empty());
-}
-
-TEST_F(Log, WithoutACallbackALongLineIsCutAt255CharactersBeforeTheLineEnd)
-{
     ORV::PELLAX::SetLogCallBack(nullptr);
     std::string text(300, 'b');
     std::string out = CaptureStdout([&] { ORV::PELLAX::WriteLog(3, "PELLAX", "%s", text.c_str()); });
@@ -134,10 +108,12 @@ TEST_F(Log, InitInstallsTheHostCallbackAndUninitSendsLinesBackToStdout)
     ASSERT_EQ(PELLAX_Init(&RecordLine), 0);
     ORV::PELLAX::WriteLog(3, "PELLAX", "to host");
     ASSERT_EQ(PELLAX_Uninit(), 0);
-    std::string out = CaptureStdout([] { ORV::PELLAX::WriteLog(3, "PELLAX", "to stdout"); });
+    int result = -1;
+    std::string out = CaptureStdout([&] { result = ORV::PELLAX::WriteLog(3, "PELLAX", "[id=%d]gone", 7); });
     ASSERT_FALSE(g_lines.empty());
     EXPECT_EQ(g_lines.back().line, "to host");
-    EXPECT_EQ(out, "to stdout\r\n");
+    EXPECT_EQ(out, "[id=7]gone\r\n");
+    EXPECT_EQ(result, 0);
 }
 
 }  // namespace

@@ -12,7 +12,7 @@ using ORV::PELLAX::IsSyncResponse;
 
 namespace {
 
-TEST(SEQMgr, FlagChoosesBit31AndTheLowBitsCountUpAcrossBoth)
+TEST(SEQMgr, FlagChoosesBit31AndTheLowBitsCountUpAcrossBothAndWrapToZero)
 {
     CSEQMgr sequences;
     sequences.SetCounterForTest(0x12345678u);
@@ -21,19 +21,10 @@ TEST(SEQMgr, FlagChoosesBit31AndTheLowBitsCountUpAcrossBoth)
     EXPECT_EQ(sequences.GenerateSequence(0), 0x1234567Au);
     sequences.SetCounterForTest(0x80000001u);
     EXPECT_EQ(sequences.GenerateSequence(0), 0x00000001u);
-    EXPECT_EQ(sequences.GenerateSequence(1), 0x80000002u);
-}
-
-TEST(SEQMgr, WrapsFromTheTopOfTheCounterToZero)
-{
-    CSEQMgr sequences;
-    sequences.SetCounterForTest(0xFFFFFFFFu);
-    EXPECT_EQ(sequences.GenerateSequence(0), 0x7FFFFFFFu);
-    EXPECT_EQ(sequences.GenerateSequence(0), 0u);
-
     sequences.SetCounterForTest(0xFFFFFFFFu);
     EXPECT_EQ(sequences.GenerateSequence(0), 0x7FFFFFFFu);
     EXPECT_EQ(sequences.GenerateSequence(1), 0x80000000u);
+    EXPECT_EQ(sequences.GenerateSequence(0), 1u);
 }
 
 TEST(SEQMgr, ConcurrentDrawsNeverRepeatANumber)
