@@ -103,23 +103,18 @@ TEST_F(ContextMgrTest, ADuplicateSequenceKeepsTheFirstContext)
     EXPECT_EQ(m_manager.GetContextCountForTest(), 1u);
 }
 
-TEST_F(ContextMgrTest, FinalizeReleasesEveryContextStillInTheTable)
+TEST_F(ContextMgrTest, FinalizeReleasesEveryContextStillInTheTableAndANullOneIsNeverAdded)
 {
     CRefPtr<CSyncContext> context(new CSyncContext(0x80000030u));
     m_manager.AddContext(context);
+    EXPECT_EQ(m_manager.AddContext(CRefPtr<CSyncContext>()), kResultNotStarted);
     Drain(m_manager);
     EXPECT_EQ(context->GetReference(), 2u);
+    EXPECT_EQ(m_manager.GetContextCountForTest(), 1u);
 
     m_manager.Finalize();
     EXPECT_EQ(context->GetReference(), 1u);
     EXPECT_EQ(m_manager.AddContext(context), kResultNotStarted);
-}
-
-TEST_F(ContextMgrTest, ANullContextIsRefusedAndPostsNothing)
-{
-    EXPECT_EQ(m_manager.AddContext(CRefPtr<CSyncContext>()), kResultNotStarted);
-    Drain(m_manager);
-    EXPECT_EQ(m_manager.GetContextCountForTest(), 0u);
 }
 
 TEST(ContextMgrStopped, OperationsWithoutAThreadDoNothing)
