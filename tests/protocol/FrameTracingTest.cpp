@@ -62,14 +62,29 @@ TEST_F(FrameTracing, ControlFramesMakeNoTraceCalls)
     EXPECT_EQ(Registry().Take("span-4567"), 0u);
 }
 
-TEST_F(FrameTracing, ALabelledRequestCarriesTheIdentifiersAndIsRemembered)
+TEST_F(FrameTracing, ARequestIsRememberedUntilItsResponseFinishesTheSpanOnce)
 {
-    MessageBlockPtr frame = Encode(200);
-
+    MessageBlockPtr request = Encode(200);
     EXPECT_THAT(m_tracer.Calls(), ElementsAre("RequestLabel(add device request)", "InjectRequest()", "CurrentSpan()"));
-    EXPECT_EQ(TextAt(frame, 32), "span-4567");
-    EXPECT_EQ(TextAt(frame, 84), "trace-0123");
-    EXPECT_EQ(Registry().Take("span-4567"), 77u);
+    EXPECT_EQ(TextAt(request, 32), "span-4567");
+    EXPECT_EQ(TextAt(request, 84), "trace-0123");
+    EXPECT_EQ(Registry().GetEntryCount(), 1u);
+    m_tracer.Clear();
+
+    // The response leaves with success reported and the identifiers on it.
+    MessageBlockPtr response = Encode(201);
+    EXPECT_THAT(m_tracer.Calls(), ElementsAre("Event(1,-null-,recv sucessed)", "InjectResponse()"));
+    EXPECT_EQ(TextAt(response, 84), "trace-0123");
+    m_tracer.Clear();
+
+    EXPECT_EQ(Decode(response), 0);
+    EXPECT_THAT(m_tracer.Calls(),
+                ElementsAre("ResumeSpan(77)", "SetIds(trace-0123,span-4567)", "Finish(1,-null-,-null-)"));
+    EXPECT_EQ(Registry().GetEntryCount(), 0u);
+    m_tracer.Clear();
+    response->SetReadPos(0);
+    EXPECT_EQ(Decode(response), 0);
+    EXPECT_THAT(m_tracer.Calls(), IsEmpty()) << "a second response finds nothing to finish";
 }
 
 TEST_F(FrameTracing, AReceivedRequestIsExtractedAndLabelled)
@@ -80,32 +95,6 @@ TEST_F(FrameTracing, AReceivedRequestIsExtractedAndLabelled)
     EXPECT_EQ(Decode(frame), 0);
     EXPECT_THAT(m_tracer.Calls(),
                 ElementsAre("Extract(trace-0123,span-4567)", "ReceiveLabel(receive message request)"));
-}
-
-TEST_F(FrameTracing, AResponseTakesItsRequestBackAndFinishesTheSpan)
-{
-    Encode(2);
-    EXPECT_EQ(Registry().GetEntryCount(), 1u);
-    MessageBlockPtr response = Encode(3);
-    m_tracer.Clear();
-
-    EXPECT_EQ(Decode(response), 0);
-
-    EXPECT_THAT(m_tracer.Calls(),
-                ElementsAre("ResumeSpan(77)", "SetIds(trace-0123,span-4567)", "Finish(1,-null-,-null-)"));
-    EXPECT_EQ(Registry().GetEntryCount(), 0u);
-    m_tracer.Clear();
-    response->SetReadPos(0);
-    EXPECT_EQ(Decode(response), 0);
-    EXPECT_THAT(m_tracer.Calls(), IsEmpty()) << "a second response finds nothing to finish";
-}
-
-TEST_F(FrameTracing, AnEncodedResponseReportsSuccessAndCarriesTheIdentifiers)
-{
-    MessageBlockPtr frame = Encode(201);
-    EXPECT_THAT(m_tracer.Calls(), ElementsAre("Event(1,-null-,recv sucessed)", "InjectResponse()"));
-    EXPECT_EQ(TextAt(frame, 84), "trace-0123");
-    EXPECT_EQ(Registry().GetEntryCount(), 0u);
 }
 
 TEST_F(FrameTracing, AResponseWithoutTraceIdentifierIsNotLookedUp)
@@ -120,16 +109,13 @@ TEST_F(FrameTracing, AResponseWithoutTraceIdentifierIsNotLookedUp)
     EXPECT_EQ(Registry().GetEntryCount(), 1u);
 }
 
-TEST_F(FrameTracing, SkippingTheTraceLeavesTheRequestUnrememberedAndTheIdentifiersEmpty)
+TEST_F(FrameTracing, NothingIsRememberedWhenTheTraceIsSkippedOrNoneIsActive)
 {
     MessageBlockPtr frame = Encode(220, true);
     EXPECT_THAT(m_tracer.Calls(), ElementsAre("RequestLabel(modify device request)"));
     EXPECT_EQ(TextAt(frame, 84), "");
-    EXPECT_EQ(Registry().GetEntryCount(), 0u);
-}
+    m_tracer.Clear();
 
-TEST_F(FrameTracing, WithoutAnActiveTraceNothingIsRemembered)
-{
     m_tracer.SetActive("", "", 0);
     Encode(210);
     EXPECT_THAT(m_tracer.Calls(), ElementsAre("RequestLabel(delete device request)", "InjectRequest()"));
