@@ -9,18 +9,12 @@
 #include "client/ClientSession.h"
 #include "crypto/PayloadCipher.h"
 #include "frame/Log.h"
+#include "frame/LogCodes.h"
 
 namespace ORV {
 namespace PELLAX {
 
 namespace {
-constexpr unsigned int kCodeParse = 0x01900014;
-constexpr unsigned int kCodeNoMemory = 0x01900016;
-constexpr unsigned int kCodeInvalid = 0x01900017;
-constexpr unsigned int kCodeOpen = 0x01900021;
-constexpr unsigned int kCodeFull = 0x01900042;
-constexpr unsigned int kCodeNoSession = 0x01900063;
-constexpr unsigned int kCodeSend = 0x01900608;
 constexpr uint32_t kControlMarker = 0xFFFFFFFFu;
 
 // Reads "connect-timeout" when the options hold it as an integer; false when they are not JSON.

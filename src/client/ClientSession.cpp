@@ -6,6 +6,7 @@
 #include "client/TimerDelEvent.h"
 #include "context/ContextMgr.h"
 #include "frame/Log.h"
+#include "frame/LogCodes.h"
 #include "frame/SEQMgr.h"
 #include "frame/Singleton.h"
 #include "platform/OrvCleanupBase.h"
@@ -16,11 +17,6 @@ namespace ORV {
 namespace PELLAX {
 
 namespace {
-constexpr unsigned int kCodeParse = 0x01900014;
-constexpr unsigned int kCodeNoMemory = 0x01900016;
-constexpr unsigned int kCodeInvalid = 0x01900017;
-constexpr unsigned int kCodeTimer = 0x01900026;
-constexpr unsigned int kCodeSend = 0x01900608;
 constexpr uint32_t kRegisterKind = 0;
 constexpr uint32_t kKeepaliveKind = 1;
 constexpr int64_t kFirstTickSeconds = 1;

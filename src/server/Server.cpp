@@ -4,6 +4,7 @@
 #include <rapidjson/document.h>
 
 #include "frame/Log.h"
+#include "frame/LogCodes.h"
 #include "server/ServerSession.h"
 
 namespace ORV {
@@ -51,16 +52,16 @@ int CServer::CreateSessionServer(const char* address, int port, const char* opti
     {
         CWriteGuard guard(m_rwLock, 0);
         if (m_pServerSession) {
-            PELLAX_LOG_FAIL(4, 0x01900062, "serverSession has been created");
+            PELLAX_LOG_FAIL(4, kCodeExists, "serverSession has been created");
             return kFailed;
         }
         if (port < 0) {
-            PELLAX_LOG_FAIL(4, 0x01900017, "[port=%d]port is invalid.", port);
+            PELLAX_LOG_FAIL(4, kCodeInvalid, "[port=%d]port is invalid.", port);
             return kFailed;
         }
         session = new (std::nothrow) CServerSession;
         if (!session) {
-            PELLAX_LOG_FAIL(5, 0x01900016, "New ServerSession Failed!");
+            PELLAX_LOG_FAIL(5, kCodeNoMemory, "New ServerSession Failed!");
             return kFailed;
         }
         m_pServerSession = session;
@@ -72,7 +73,7 @@ int CServer::CreateSessionServer(const char* address, int port, const char* opti
         // Iterative parsing accepts the same texts without recursing on deeply nested input.
         document.Parse<rapidjson::kParseIterativeFlag>(options);
         if (document.HasParseError()) {
-            PELLAX_LOG_FAIL(5, 0x01900014, "[rsp=%s]parse json failed", options);
+            PELLAX_LOG_FAIL(5, kCodeParse, "[rsp=%s]parse json failed", options);
             DropSession();
             return kInvalidArgument;
         }
@@ -87,7 +88,7 @@ int CServer::CreateSessionServer(const char* address, int port, const char* opti
         }
         session->Finalize();
     }
-    PELLAX_LOG_FAIL(5, 0x01900021, "init ServerSession failed.");
+    PELLAX_LOG_FAIL(5, kCodeOpen, "init ServerSession failed.");
     DropSession();
     return kFailed;
 }
@@ -105,7 +106,7 @@ int CServer::DestroySessionServer()
     {
         CWriteGuard guard(m_rwLock, 0);
         if (!m_pServerSession) {
-            PELLAX_LOG_FAIL(4, 0x01900063, "ServerSession has not been created!");
+            PELLAX_LOG_FAIL(4, kCodeNoSession, "ServerSession has not been created!");
             return kFailed;
         }
         session = std::move(m_pServerSession);
@@ -124,7 +125,7 @@ CRefPtr<IServerSession> CServer::GetSession(const char* caller, int line, uint32
     }
     if (!session) {
         WriteLog(4, "PELLAX", "[%s::%s(%d)] [0x%08x] - [session=%d]ServerSession has not been created!", kLogScope,
-                 caller, line, 0x01900063u, static_cast<int>(clientId));
+                 caller, line, kCodeNoSession, static_cast<int>(clientId));
     }
     return session;
 }
@@ -137,7 +138,7 @@ int CServer::Leave(uint32_t clientId)
         session = m_pServerSession;
     }
     if (!session) {
-        PELLAX_LOG_FAIL(4, 0x01900063, "[session=%d]ServerSession has not been created!", static_cast<int>(clientId));
+        PELLAX_LOG_FAIL(4, kCodeNoSession, "[session=%d]ServerSession has not been created!", static_cast<int>(clientId));
         return kFailed;
     }
     return session->Leave(clientId);

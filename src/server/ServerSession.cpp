@@ -5,6 +5,7 @@
 #include "context/ContextMgr.h"
 #include "context/MessageResponse.h"
 #include "frame/Log.h"
+#include "frame/LogCodes.h"
 #include "frame/SEQMgr.h"
 #include "frame/Singleton.h"
 #include "protocol/FrameCodec.h"
@@ -73,7 +74,7 @@ int CServerSession::Open(IClientObjectMgrSink* sink, const COrvInetAddress& addr
             m_pSink = nullptr;
         }
         m_state.exchange(kStateClosed);
-        PELLAX_LOG_FAIL(4, 0x0190002A, "[port=%d]Open server session failed", address.GetPort());
+        PELLAX_LOG_FAIL(4, kCodeListen, "[port=%d]Open server session failed", address.GetPort());
         return -1;
     }
     PELLAX_LOG_INFO(3, "[port=%d]Open server session succ", address.GetPort());
@@ -155,7 +156,7 @@ void CServerSession::OnJoin(IOrvServerSession* server, CRefPtr<IOrvID>& client)
         return;
     }
     if (timerResult != 0) {
-        PELLAX_LOG_FAIL(4, 0x01900025, "Start Heartbeat Timer fail");
+        PELLAX_LOG_FAIL(4, kCodeHeartbeatTimer, "Start Heartbeat Timer fail");
         return;
     }
     CRefPtr<CClientObject> object(new (std::nothrow) CClientObject(client));
@@ -164,7 +165,7 @@ void CServerSession::OnJoin(IOrvServerSession* server, CRefPtr<IOrvID>& client)
     }
     if (object->GetClientID() < 0) {
         // Every id is taken: an object with id -1 would collide with the next refused one.
-        PELLAX_LOG_FAIL(4, 0x01900017, "No free client id, join refused.");
+        PELLAX_LOG_FAIL(4, kCodeInvalid, "No free client id, join refused.");
         server->Disconnect(client.Get(), kReasonRefused);
         return;
     }
@@ -184,7 +185,7 @@ void CServerSession::OnLeave(IOrvServerSession* server, IOrvID* client, uint32_t
     CRefPtr<IServerSession> self(this);
     CRefPtr<CClientObject> object = Detach(client, nullptr);
     if (!object) {
-        PELLAX_LOG_FAIL(4, 0x01900017, "IOrvID GetOption is null");
+        PELLAX_LOG_FAIL(4, kCodeInvalid, "IOrvID GetOption is null");
         return;
     }
     PELLAX_LOG_INFO(3, "[clientID=%d,reason=%d]Client leave", object->GetClientID(), static_cast<int>(reason));
@@ -204,7 +205,7 @@ void CServerSession::OnReceive(IOrvServerSession* server, IOrvID* client, COrvMe
     CRefPtr<IServerSession> self(this);
     CRefPtr<CClientObject> object = PeekAttached(client);
     if (!object) {
-        PELLAX_LOG_FAIL(4, 0x01900017, "IOrvID GetOption is null");
+        PELLAX_LOG_FAIL(4, kCodeInvalid, "IOrvID GetOption is null");
         return;
     }
     CRefPtr<COrvMessageBlock> held(frame);
@@ -212,7 +213,7 @@ void CServerSession::OnReceive(IOrvServerSession* server, IOrvID* client, COrvMe
     int result = DecodeFrame(frame, &header);
     if (result != 0) {
         // A frame shorter than its header says must reach nobody: not the host, not a waiter.
-        PELLAX_LOG_FAIL(4, 0x01900017, "[clientID=%d,result=%d]Decode frame failed, dropped.", object->GetClientID(),
+        PELLAX_LOG_FAIL(4, kCodeInvalid, "[clientID=%d,result=%d]Decode frame failed, dropped.", object->GetClientID(),
                         result);
         return;
     }
@@ -256,7 +257,7 @@ void CServerSession::OnCanSendAgain(IOrvServerSession* server, IOrvID* client, u
     }
     CRefPtr<CClientObject> object = PeekAttached(client);
     if (!object) {
-        PELLAX_LOG_FAIL(4, 0x01900017, "IOrvID GetOption is null");
+        PELLAX_LOG_FAIL(4, kCodeInvalid, "IOrvID GetOption is null");
         return;
     }
     PELLAX_LOG_INFO(3, "[clientID=%d]Recv can-send-again notify", static_cast<int>(client->GetID()));
@@ -267,7 +268,7 @@ int CServerSession::Leave(uint32_t clientId)
 {
     CRefPtr<CClientObject> client = TakeClient(clientId);
     if (!client) {
-        PELLAX_LOG_FAIL(4, 0x01900018, "[session=%d]Cannot find clientSession handle.", static_cast<int>(clientId));
+        PELLAX_LOG_FAIL(4, kCodeNoClient, "[session=%d]Cannot find clientSession handle.", static_cast<int>(clientId));
         return -1;
     }
     CRefPtr<IOrvID> id = client->GetSession();

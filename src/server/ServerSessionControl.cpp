@@ -3,6 +3,7 @@
 #include <string>
 
 #include "frame/Log.h"
+#include "frame/LogCodes.h"
 #include "platform/OrvCleanupBase.h"
 #include "protocol/ControlMessage.h"
 #include "protocol/FrameCodec.h"
@@ -25,7 +26,7 @@ void CServerSession::OnRegister(const CRefPtr<CClientObject>& client, const CRef
                                 COrvMessageBlock* body)
 {
     if (!HasSink()) {
-        PELLAX_LOG_FAIL(4, 0x01900017, "pSink is null");
+        PELLAX_LOG_FAIL(4, kCodeInvalid, "pSink is null");
         return;
     }
     // Registration is never refused: the answer goes out before the request is even read.
@@ -35,26 +36,26 @@ void CServerSession::OnRegister(const CRefPtr<CClientObject>& client, const CRef
         CPellaxMessageHeader::kCommandRegisterResponse, static_cast<uint32_t>(answer.size()), header->GetSequence(), 0,
         0, 0));
     if (!answerHeader) {
-        PELLAX_LOG_FAIL(5, 0x01900016, "Send Register failed, new CPellaxMessageHeader fail");
+        PELLAX_LOG_FAIL(5, kCodeNoMemory, "Send Register failed, new CPellaxMessageHeader fail");
         return;
     }
     MessageBlockPtr frame;
     if (answer.empty() || EncodeFrame(answerHeader.Get(), answer.data(), answer.size(), false, &frame) != 0) {
-        PELLAX_LOG_FAIL(5, 0x01900016, "Send Register failed, new COrvMessageBlock fail");
+        PELLAX_LOG_FAIL(5, kCodeNoMemory, "Send Register failed, new COrvMessageBlock fail");
         return;
     }
     if (SendFrame(client, frame.Get()) != 0) {
-        PELLAX_LOG_FAIL(4, 0x01900608, "Send Register Response failed");
+        PELLAX_LOG_FAIL(4, kCodeSend, "Send Register Response failed");
         return;
     }
     std::string params;
     ControlReadResult result = ReadParams(body->GetReadPtr(), header->GetBodyLength(), &params);
     if (result == ControlReadResult::kParseError) {
-        PELLAX_LOG_FAIL(5, 0x01900014, "[rsp=%s]parse json failed", BodyText(body, header->GetBodyLength()).c_str());
+        PELLAX_LOG_FAIL(5, kCodeParse, "[rsp=%s]parse json failed", BodyText(body, header->GetBodyLength()).c_str());
         return;
     }
     if (result == ControlReadResult::kNotObject) {
-        PELLAX_LOG_FAIL(5, 0x01900017, "[message=%s]not found params",
+        PELLAX_LOG_FAIL(5, kCodeInvalid, "[message=%s]not found params",
                         BodyText(body, header->GetBodyLength()).c_str());
         return;
     }
@@ -69,7 +70,7 @@ void CServerSession::OnHearbeat(const CRefPtr<CClientObject>& client, const CRef
                                 COrvMessageBlock* body)
 {
     if (!HasSink()) {
-        PELLAX_LOG_FAIL(4, 0x01900017, "pSink is null");
+        PELLAX_LOG_FAIL(4, kCodeInvalid, "pSink is null");
         return;
     }
     std::string params;
@@ -78,7 +79,7 @@ void CServerSession::OnHearbeat(const CRefPtr<CClientObject>& client, const CRef
         return;
     }
     if (result == ControlReadResult::kParseError) {
-        PELLAX_LOG_FAIL(5, 0x01900014, "[rsp=%s]parse json failed", BodyText(body, header->GetBodyLength()).c_str());
+        PELLAX_LOG_FAIL(5, kCodeParse, "[rsp=%s]parse json failed", BodyText(body, header->GetBodyLength()).c_str());
         return;
     }
     if (result == ControlReadResult::kOk) {
@@ -94,16 +95,16 @@ void CServerSession::OnHearbeat(const CRefPtr<CClientObject>& client, const CRef
         CPellaxMessageHeader::kCommandKeepaliveResponse, static_cast<uint32_t>(answer.size()), header->GetSequence(),
         0, 0, 0));
     if (!answerHeader) {
-        PELLAX_LOG_FAIL(5, 0x01900016, "Send Heartbeat failed, new CPellaxMessageHeader fail");
+        PELLAX_LOG_FAIL(5, kCodeNoMemory, "Send Heartbeat failed, new CPellaxMessageHeader fail");
         return;
     }
     MessageBlockPtr frame;
     if (answer.empty() || EncodeFrame(answerHeader.Get(), answer.data(), answer.size(), false, &frame) != 0) {
-        PELLAX_LOG_FAIL(5, 0x01900608, "Send Heartbeat failed, new COrvMessageBlock fail");
+        PELLAX_LOG_FAIL(5, kCodeSend, "Send Heartbeat failed, new COrvMessageBlock fail");
         return;
     }
     if (SendFrame(client, frame.Get()) != 0) {
-        PELLAX_LOG_FAIL(4, 0x01900608, "Send Heartbeat failed");
+        PELLAX_LOG_FAIL(4, kCodeSend, "Send Heartbeat failed");
     }
 }
 

@@ -5,6 +5,7 @@
 #include "context/ContextMgr.h"
 #include "context/SyncContext.h"
 #include "frame/Log.h"
+#include "frame/LogCodes.h"
 #include "frame/SEQMgr.h"
 #include "frame/Singleton.h"
 #include "platform/Trace.h"
@@ -89,14 +90,14 @@ int CServerSession::AsyncSend(uint32_t clientId, const PELLAX_Message* message)
     }
     CRefPtr<CClientObject> client = FindClient(clientId);
     if (!client) {
-        PELLAX_LOG_FAIL(4, 0x01900018, "[session=%d]Cannot find clientSession handle.", static_cast<int>(clientId));
+        PELLAX_LOG_FAIL(4, kCodeNoClient, "[session=%d]Cannot find clientSession handle.", static_cast<int>(clientId));
         return kInvalidArgument;
     }
     MessageHeaderPtr header;
     MessageBlockPtr body;
     int result = BuildMessage(*message, &header, &body);
     if (result == kInvalidArgument) {
-        PELLAX_LOG_FAIL(4, 0x01900017, "[session=%d,len=%d]Message cannot be framed.", static_cast<int>(clientId),
+        PELLAX_LOG_FAIL(4, kCodeInvalid, "[session=%d,len=%d]Message cannot be framed.", static_cast<int>(clientId),
                         message->dataLength);
     }
     if (result != 0) {
@@ -107,7 +108,7 @@ int CServerSession::AsyncSend(uint32_t clientId, const PELLAX_Message* message)
         return kNoMemory;
     }
     if (result != 0) {
-        PELLAX_LOG_FAIL(4, 0x01900608, "[session=%d,len=%d]Send Failed.", static_cast<int>(clientId),
+        PELLAX_LOG_FAIL(4, kCodeSend, "[session=%d,len=%d]Send Failed.", static_cast<int>(clientId),
                         message->dataLength);
         return kNotDelivered;
     }
@@ -122,20 +123,20 @@ int CServerSession::SyncSend(uint32_t clientId, const PELLAX_Message* request, P
     }
     if (IsOnEventThread()) {
         // The answer would arrive on this very thread, which would be blocked waiting for it.
-        PELLAX_LOG_FAIL(4, 0x01900017, "[session=%d]SyncSend inside a notification cannot get its answer.",
+        PELLAX_LOG_FAIL(4, kCodeInvalid, "[session=%d]SyncSend inside a notification cannot get its answer.",
                         static_cast<int>(clientId));
         return -1;
     }
     CRefPtr<CClientObject> client = FindClient(clientId);
     if (!client) {
-        PELLAX_LOG_FAIL(4, 0x01900018, "[session=%d]Cannot find clientSession handle.", static_cast<int>(clientId));
+        PELLAX_LOG_FAIL(4, kCodeNoClient, "[session=%d]Cannot find clientSession handle.", static_cast<int>(clientId));
         return kInvalidArgument;
     }
     MessageHeaderPtr header;
     MessageBlockPtr body;
     int result = BuildMessage(*request, &header, &body);
     if (result == kInvalidArgument) {
-        PELLAX_LOG_FAIL(4, 0x01900017, "[session=%d,len=%d]Message cannot be framed.", static_cast<int>(clientId),
+        PELLAX_LOG_FAIL(4, kCodeInvalid, "[session=%d,len=%d]Message cannot be framed.", static_cast<int>(clientId),
                         request->dataLength);
     }
     if (result != 0) {
@@ -183,7 +184,7 @@ int CServerSession::SetUserData(uint32_t clientId, uint32_t type, const char* te
 {
     CRefPtr<CClientObject> client = FindClient(clientId);
     if (!client) {
-        PELLAX_LOG_FAIL(4, 0x01900018, "[session=%d]Cannot find clientSession handle.", static_cast<int>(clientId));
+        PELLAX_LOG_FAIL(4, kCodeNoClient, "[session=%d]Cannot find clientSession handle.", static_cast<int>(clientId));
         return kInvalidArgument;
     }
     return client->SetUserData(type, text);
