@@ -20,7 +20,12 @@ public:
     {
     }
 
-    int OnEvent() override;
+    // The timer's destructor cancels it, here on the thread that scheduled it.
+    int OnEvent() override
+    {
+        m_pTimer.reset();
+        return 0;
+    }
     void SetTimer(std::unique_ptr<COrvTimer> timer) { m_pTimer = std::move(timer); }
     // Gives the timer back when the event could not be posted.
     std::unique_ptr<COrvTimer> TakeTimer() { return std::move(m_pTimer); }

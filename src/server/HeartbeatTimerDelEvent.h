@@ -14,7 +14,12 @@ class CHeartbeatTimerDelEvent : public IOrvCustomizeEvent {
 public:
     // An event that never runs still deletes the timer, which then stays silent.
     explicit CHeartbeatTimerDelEvent(std::unique_ptr<COrvTimer> timer) : m_pTimer(std::move(timer)) {}
-    int OnEvent() override;
+    // The timer's destructor cancels it, here on the thread that scheduled it.
+    int OnEvent() override
+    {
+        m_pTimer.reset();
+        return 0;
+    }
 
 private:
     std::unique_ptr<COrvTimer> m_pTimer;
