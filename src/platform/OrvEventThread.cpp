@@ -2,6 +2,7 @@
 
 #include <asio/post.hpp>
 #include <asio/steady_timer.hpp>
+#include <future>
 
 #include "platform/OrvTimerState.h"
 
@@ -157,6 +158,18 @@ bool COrvEventThread::PostTask(std::function<void()> task)
     PostDeferredLocked();
     asio::post(m_context, std::move(task));
     return true;
+}
+
+void COrvEventThread::RunAndWait(std::function<void()> task, std::unique_lock<std::mutex>& lock)
+{
+    auto done = std::make_shared<std::promise<void>>();
+    std::future<void> finished = done->get_future();
+    asio::post(m_context, [task = std::move(task), done] {
+        task();
+        done->set_value();
+    });
+    lock.unlock();
+    finished.wait();
 }
 
 void COrvEventThread::Stop()

@@ -28,6 +28,9 @@ public:
     void PostDeferred();
     // Runs a task on this thread; false once the thread is stopping.
     bool PostTask(std::function<void()> task);
+    // Runs a task on this thread and waits until it ran, or until the thread dropped it unrun; the
+    // caller's lock is released once the task is queued. Not from this thread itself.
+    void RunAndWait(std::function<void()> task, std::unique_lock<std::mutex>& lock);
     void Stop();
     bool IsCurrent() const { return Current() == this; }
 

@@ -1,7 +1,6 @@
 #include "platform/OrvServerSession.h"
 
 #include <asio/post.hpp>
-#include <future>
 #include <new>
 
 namespace {
@@ -181,14 +180,7 @@ int COrvServerSession::Close(uint32_t reason)
         CloseOnThread(reason);
         return 0;
     }
-    auto done = std::make_shared<std::promise<void>>();
-    std::future<void> closed = done->get_future();
-    asio::post(m_pThread->GetContext(), [keep, reason, done] {
-        keep->CloseOnThread(reason);
-        done->set_value();
-    });
-    lock.unlock();
-    closed.wait();
+    m_pThread->RunAndWait([keep, reason] { keep->CloseOnThread(reason); }, lock);
     return 0;
 }
 
