@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 
@@ -18,12 +17,12 @@ protected:
     {
         uint16_t port = 0;
         m_listener = CRawSocket::Listen(0, &port);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(port);
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         for (int i = 0; i < 4; ++i) {
             CRawSocket filler(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0));
-            sockaddr_in address{};
-            address.sin_family = AF_INET;
-            address.sin_port = htons(port);
-            address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
             ::connect(filler.GetFd(), reinterpret_cast<sockaddr*>(&address), sizeof(address));
             m_fillers.push_back(std::move(filler));
         }
@@ -34,7 +33,7 @@ protected:
     std::vector<CRawSocket> m_fillers;
 };
 
-TEST_F(ConnectTest, AConnectToAClosedPortEndsInOneRefusedJoin)
+TEST_F(ConnectTest, AConnectToAClosedPortEndsInOneRefusedJoinAndABadConnectInNone)
 {
     uint16_t port = 0;
     {
@@ -49,6 +48,13 @@ TEST_F(ConnectTest, AConnectToAClosedPortEndsInOneRefusedJoin)
     EXPECT_EQ(0, client->Close(0));
     EXPECT_EQ(1u, sink.Events().size());
     EXPECT_TRUE(sink.Faults().empty());
+
+    CRefPtr<IOrvClientSession> other;
+    ASSERT_EQ(0, IOrvSessionManager::Instance()->CreateClientSession(ORV_SESSION_TYPE_TCP, other));
+    CClientSink& otherSink = ClientSink();
+    EXPECT_NE(0, other->Connect(nullptr, COrvInetAddress("127.0.0.1", 1), COrvTimeValue(1, 0), nullptr));
+    EXPECT_NE(0, other->Connect(&otherSink, COrvInetAddress("localhost", 1), COrvTimeValue(1, 0), nullptr));
+    EXPECT_EQ(0u, otherSink.Events().size());
 }
 
 TEST_F(ConnectTest, AConnectNobodyAnswersEndsInOneTimedOutJoin)
@@ -76,16 +82,6 @@ TEST_F(ConnectTest, CloseDuringAConnectEndsItWithOneClosedJoinBeforeReturning)
     EXPECT_EQ(0, client->Close(0));
     ASSERT_EQ(1u, sink.Count(Kind::kJoin));
     EXPECT_EQ(ORV_JOIN_CLOSED, sink.Of(Kind::kJoin)[0].value);
-}
-
-TEST_F(ConnectTest, ConnectNeedsASinkAndAnIPv4Address)
-{
-    CRefPtr<IOrvClientSession> client;
-    ASSERT_EQ(0, IOrvSessionManager::Instance()->CreateClientSession(ORV_SESSION_TYPE_TCP, client));
-    CClientSink& sink = ClientSink();
-    EXPECT_NE(0, client->Connect(nullptr, COrvInetAddress("127.0.0.1", 1), COrvTimeValue(1, 0), nullptr));
-    EXPECT_NE(0, client->Connect(&sink, COrvInetAddress("localhost", 1), COrvTimeValue(1, 0), nullptr));
-    EXPECT_EQ(0u, sink.Events().size());
 }
 
 }  // namespace

@@ -19,18 +19,10 @@ TEST_F(RaceTest, SendsRacingDisconnectAndCloseFromOtherThreadsStaySafe)
     constexpr int kClients = 8;
     for (int round = 0; round < 3; ++round) {
         CServerSink& serverSink = ServerSink();
-        auto server = OpenServer(serverSink);
-        ASSERT_TRUE(server);
         std::vector<CClientSink*> sinks;
         std::vector<CRefPtr<IOrvClientSession>> clients;
-        for (int i = 0; i < kClients; ++i) {
-            sinks.push_back(&ClientSink());
-            clients.push_back(Connect(*sinks.back(), server->GetListenPort()));
-        }
-        ASSERT_TRUE(serverSink.WaitCount(Kind::kJoin, kClients));
-        for (auto* sink : sinks) {
-            ASSERT_TRUE(sink->WaitCount(Kind::kJoin, 1));
-        }
+        auto server = OpenWithClients(serverSink, &sinks, &clients, kClients);
+        ASSERT_TRUE(server && !HasFailure());
         auto handles = serverSink.Clients();
         auto frame = Block(PatternBytes(512, round));
 

@@ -6,11 +6,12 @@
 
 #include <atomic>
 #include <deque>
-#include <memory>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <set>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -26,45 +27,31 @@ struct Event {
     uint32_t id;     // connection id (server side)
     uint32_t value;  // join result, leave reason
     std::vector<uint8_t> bytes;
-    std::thread::id thread;
+    std::thread::id thread = std::this_thread::get_id();
 };
-
-inline std::vector<uint8_t> Bytes(COrvMessageBlock* frame)
-{
-    return {frame->GetReadPtr(), frame->GetReadPtr() + frame->GetLength()};
-}
 
 inline CRefPtr<COrvMessageBlock> Block(const std::vector<uint8_t>& bytes)
 {
     return COrvMessageBlock::Create(bytes.data(), bytes.size());
 }
 
-// Shared bookkeeping: events in order, and the protocol faults seen (a callback out of turn).
+inline std::vector<uint8_t> Bytes(COrvMessageBlock* frame)
+{
+    return {frame->GetReadPtr(), frame->GetReadPtr() + frame->GetLength()};
+}
+
+// Events in order, and the protocol faults seen (a callback out of turn).
 class CEventLog {
 public:
     void Add(Event event)
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        m_threads.insert(event.thread);
         m_events.push_back(std::move(event));
     }
     void Fault(const char* what)
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_faults.push_back(what);
-    }
-    size_t Count(Kind kind) const
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        size_t n = 0;
-        for (const auto& event : m_events) {
-            n += event.kind == kind ? 1 : 0;
-        }
-        return n;
-    }
-    bool WaitCount(Kind kind, size_t n, std::chrono::milliseconds limit = pellax_test::kRawSocketWait) const
-    {
-        return pellax_test::PollUntil([&] { return Count(kind) >= n; }, limit);
     }
     std::vector<Event> Events() const
     {
@@ -81,10 +68,18 @@ public:
         }
         return selected;
     }
+    size_t Count(Kind kind) const { return Of(kind).size(); }
+    bool WaitCount(Kind kind, size_t n, std::chrono::milliseconds limit = pellax_test::kRawSocketWait) const
+    {
+        return pellax_test::PollUntil([&] { return Count(kind) >= n; }, limit);
+    }
     size_t ThreadCount() const
     {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return m_threads.size();
+        std::set<std::thread::id> threads;
+        for (auto& event : Events()) {
+            threads.insert(event.thread);
+        }
+        return threads.size();
     }
     std::vector<std::string> Faults() const
     {
@@ -95,7 +90,6 @@ public:
 private:
     mutable std::mutex m_mutex;
     std::vector<Event> m_events;
-    std::set<std::thread::id> m_threads;
     std::vector<std::string> m_faults;
 };
 
@@ -103,26 +97,23 @@ class CServerSink : public IOrvServerSessionSink, public CEventLog {
 public:
     void OnJoin(IOrvServerSession* server, CRefPtr<IOrvID>& client) override
     {
-        uint32_t id = client->GetID();
-        Add({Kind::kJoin, id, 0, {}, std::this_thread::get_id()});
-        if (!m_bAccept || server->Accept(client.Get(), 0) != 0) {
-            return;
+        Add({Kind::kJoin, client->GetID(), 0, {}});
+        if (m_bAccept && server->Accept(client.Get(), 0) == 0) {
+            std::lock_guard<std::mutex> lock(m_clientsMutex);
+            m_clients[client->GetID()] = client;
         }
-        std::lock_guard<std::mutex> lock(m_clientsMutex);
-        m_clients[id] = client;
     }
     void OnLeave(IOrvServerSession*, IOrvID* client, uint32_t reason) override
     {
-        uint32_t id = client->GetID();
-        Add({Kind::kLeave, id, reason, {}, std::this_thread::get_id()});
+        Add({Kind::kLeave, client->GetID(), reason, {}});
         std::lock_guard<std::mutex> lock(m_clientsMutex);
-        if (m_clients.erase(id) != 1) {
+        if (m_clients.erase(client->GetID()) != 1) {
             Fault("leave of a connection that was not accepted, or a second leave");
         }
     }
     void OnReceive(IOrvServerSession* server, IOrvID* client, COrvMessageBlock* frame) override
     {
-        Add({Kind::kReceive, client->GetID(), 0, Bytes(frame), std::this_thread::get_id()});
+        Add({Kind::kReceive, client->GetID(), 0, Bytes(frame)});
         CheckLive(client->GetID());
         if (m_onReceive) {
             m_onReceive(server, client, frame);
@@ -130,19 +121,11 @@ public:
     }
     void OnCanSendAgain(IOrvServerSession*, IOrvID* client, uint32_t value) override
     {
-        Add({Kind::kCanSendAgain, client->GetID(), value, {}, std::this_thread::get_id()});
+        Add({Kind::kCanSendAgain, client->GetID(), value, {}});
         CheckLive(client->GetID());
     }
 
-    // An accepted connection that has not left yet (the first, or the one with this id).
-    CRefPtr<IOrvID> Client(uint32_t id = 0)
-    {
-        std::lock_guard<std::mutex> lock(m_clientsMutex);
-        if (m_clients.empty()) {
-            return {};
-        }
-        return id == 0 ? m_clients.begin()->second : m_clients[id];
-    }
+    // Accepted connections that have not left yet.
     std::vector<CRefPtr<IOrvID>> Clients()
     {
         std::lock_guard<std::mutex> lock(m_clientsMutex);
@@ -177,7 +160,7 @@ public:
             Fault("second join");
         }
         m_bJoined = result == 0;
-        Add({Kind::kJoin, 0, result, {}, std::this_thread::get_id()});
+        Add({Kind::kJoin, 0, result, {}});
     }
     void OnLeave(IOrvClientSession*, uint32_t reason) override
     {
@@ -185,24 +168,16 @@ public:
             Fault("leave without a join, or a second leave");
         }
         m_bLeft = true;
-        Add({Kind::kLeave, 0, reason, {}, std::this_thread::get_id()});
+        Add({Kind::kLeave, 0, reason, {}});
     }
-    void OnReceive(IOrvClientSession* session, COrvMessageBlock* frame) override
+    void OnReceive(IOrvClientSession*, COrvMessageBlock* frame) override
     {
         if (!m_bJoined || m_bLeft) {
             Fault("receive outside the join");
         }
-        Add({Kind::kReceive, 0, 0, Bytes(frame), std::this_thread::get_id()});
-        if (m_onReceive) {
-            m_onReceive(session, frame);
-        }
+        Add({Kind::kReceive, 0, 0, Bytes(frame)});
     }
-    void OnCanSendAgain(IOrvClientSession*, uint32_t value) override
-    {
-        Add({Kind::kCanSendAgain, 0, value, {}, std::this_thread::get_id()});
-    }
-
-    std::function<void(IOrvClientSession*, COrvMessageBlock*)> m_onReceive;
+    void OnCanSendAgain(IOrvClientSession*, uint32_t value) override { Add({Kind::kCanSendAgain, 0, value, {}}); }
 
 private:
     std::atomic<int> m_nJoins{0};
@@ -220,11 +195,11 @@ protected:
     void SetUp() override { ASSERT_EQ(0, InitializeSessionEx(0, 10)); }
     void TearDown() override { EXPECT_EQ(0, UnInitializeSession()); }
 
-    CRefPtr<IOrvServerSession> OpenServer(CServerSink& sink, uint16_t port = 0)
+    CRefPtr<IOrvServerSession> OpenServer(CServerSink& sink)
     {
         CRefPtr<IOrvServerSession> server;
         EXPECT_EQ(0, IOrvSessionManager::Instance()->CreateServerSession(ORV_SESSION_TYPE_TCP, server));
-        if (!server || server->Open(&sink, COrvInetAddress("127.0.0.1", port)) != 0) {
+        if (!server || server->Open(&sink, COrvInetAddress("127.0.0.1", 0)) != 0) {
             ADD_FAILURE() << "server session did not open";
             return {};
         }
@@ -241,6 +216,22 @@ protected:
             return {};
         }
         return client;
+    }
+
+    // A server session with clients connected to it and joined on both sides.
+    CRefPtr<IOrvServerSession> OpenWithClients(CServerSink& serverSink, std::vector<CClientSink*>* sinks,
+                                               std::vector<CRefPtr<IOrvClientSession>>* clients, size_t count)
+    {
+        CRefPtr<IOrvServerSession> server = OpenServer(serverSink);
+        for (size_t i = 0; server && i < count; ++i) {
+            sinks->push_back(&ClientSink());
+            clients->push_back(Connect(*sinks->back(), server->GetListenPort()));
+        }
+        EXPECT_TRUE(serverSink.WaitCount(Kind::kJoin, count));
+        for (auto* sink : *sinks) {
+            EXPECT_TRUE(sink->WaitCount(Kind::kJoin, 1));
+        }
+        return server;
     }
 
 private:
