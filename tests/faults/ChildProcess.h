@@ -21,7 +21,7 @@ public:
     // This program in a child role (see FaultMain.cpp): "client PORT" or "mute-client PORT".
     bool StartRole(const std::vector<std::string>& arguments);
     // `pellax serve` on 127.0.0.1:port, quiet, answering requests unless mute.
-    bool StartServe(uint16_t port, bool echo, int keepaliveInterval = 5, int keepaliveTimeout = 30);
+    bool StartServe(uint16_t port, bool echo, int keepaliveInterval, int keepaliveTimeout);
 
     pid_t GetPid() const { return m_pid; }
     // The next line the child printed, without its newline; false on time-out or end of output.

@@ -24,14 +24,9 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
-long long MillisSince(Clock::time_point start)
+long long Millis(Clock::time_point from, Clock::time_point to = Clock::now())
 {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
-}
-
-bool WaitListening(uint16_t port)
-{
-    return WaitUntil([port] { return IsListening(port); });
+    return std::chrono::duration_cast<std::chrono::milliseconds>(to - from).count();
 }
 
 // The pid a client put into its Register params: {"pid":N,...}.
@@ -130,7 +125,7 @@ TEST_F(ServerHostTest, AKilledClientProcessIsReportedWithinASecondAndItsIdComesB
     children[1].Signal(SIGKILL);
     HostEvent left;
     ASSERT_TRUE(m_server->WaitFor(4, ids[1], &left));
-    long long reportedMs = std::chrono::duration_cast<std::chrono::milliseconds>(left.at - killed).count();
+    long long reportedMs = Millis(killed, left.at);
     std::printf("[ figures ] kill -9 of a client reported after %lld ms\n", reportedMs);
     EXPECT_LT(reportedMs, 1000);
     EXPECT_EQ(m_server->Count(4, ids[0]) + m_server->Count(4, ids[2]), 0u);
@@ -170,12 +165,10 @@ TEST_F(ServerHostTest, AFrozenClientIsDroppedALittleAfterTwiceTheKeepaliveTimeou
     ASSERT_TRUE(m_server->WaitFor(4, id, &dropped));
     Clock::time_point lastHeard = m_server->Events(6).back().at;
     ASSERT_LT(lastHeard, dropped.at);
-    long long silentMs = std::chrono::duration_cast<std::chrono::milliseconds>(dropped.at - lastHeard).count();
+    long long silentMs = Millis(lastHeard, dropped.at);
     std::printf("[ figures ] frozen client dropped %lld ms after SIGSTOP, %lld ms after its last keepalive "
                 "(keepalive 1/1)\n",
-                static_cast<long long>(
-                    std::chrono::duration_cast<std::chrono::milliseconds>(dropped.at - frozen).count()),
-                silentMs);
+                Millis(frozen, dropped.at), silentMs);
     // More than twice the time-out after its last frame, at the next scan (one interval later at most).
     EXPECT_GT(silentMs, 2000);
     EXPECT_LT(silentMs, 4500);
@@ -197,7 +190,7 @@ TEST_F(ServerHostTest, ASynchronousSendToAClientThatDiesEndsWithTheTimeOutCode)
     });
     Clock::time_point start = Clock::now();
     int result = PELLAX_SERVER_SynSend(static_cast<unsigned int>(id), &request, &response, 2);
-    long long tookMs = MillisSince(start);
+    long long tookMs = Millis(start);
     killer.join();
     std::printf("[ figures ] server call with time-out 2 s to a client killed meanwhile: %d after %lld ms\n", result,
                 tookMs);
@@ -226,6 +219,13 @@ protected:
         PELLAX_Uninit();
     }
 
+    // `pellax serve` on the test's port; true once it listens.
+    bool Serve(CChildProcess& serve, bool echo, int keepaliveInterval = 5, int keepaliveTimeout = 30)
+    {
+        return serve.StartServe(m_nPort, echo, keepaliveInterval, keepaliveTimeout) &&
+               WaitUntil([this] { return IsListening(m_nPort); });
+    }
+
     int Connect()
     {
         int handle = PELLAX_CLIENT_CreateSession("127.0.0.1", m_nPort, nullptr);
@@ -233,6 +233,13 @@ protected:
             m_handles.push_back(handle);
         }
         return handle;
+    }
+
+    // A session that the server has registered, or -1.
+    int ConnectRegistered()
+    {
+        int handle = Connect();
+        return handle >= 0 && m_client->WaitFor(5, handle) ? handle : -1;
     }
 
     // One round trip through `pellax serve --echo`; true when the same body comes back.
@@ -252,14 +259,10 @@ protected:
 TEST_F(ClientHostTest, AKilledServerProcessEndsEveryClientAndARestartOnTheSamePortAcceptsAtOnce)
 {
     CChildProcess serve;
-    ASSERT_TRUE(serve.StartServe(m_nPort, true));
-    ASSERT_TRUE(WaitListening(m_nPort));
-    constexpr int kClients = 4;
-    for (int i = 0; i < kClients; ++i) {
-        ASSERT_GE(Connect(), 0);
-    }
-    for (int handle : m_handles) {
-        ASSERT_TRUE(m_client->WaitFor(5, handle));
+    ASSERT_TRUE(Serve(serve, true));
+    for (int i = 0; i < 4; ++i) {
+        int handle = ConnectRegistered();
+        ASSERT_GE(handle, 0);
         ASSERT_TRUE(RoundTrip(handle, "before " + std::to_string(handle)));
     }
 
@@ -268,17 +271,16 @@ TEST_F(ClientHostTest, AKilledServerProcessEndsEveryClientAndARestartOnTheSamePo
     for (int handle : m_handles) {
         HostEvent ended;
         ASSERT_TRUE(m_client->WaitFor(3, handle, &ended)) << "handle " << handle;
-        EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(ended.at - killed).count(), 1000);
+        EXPECT_LT(Millis(killed, ended.at), 1000);
     }
 
     Clock::time_point restarted = Clock::now();
     CChildProcess again;
-    ASSERT_TRUE(again.StartServe(m_nPort, true));
-    ASSERT_TRUE(WaitListening(m_nPort)) << "the port stayed blocked after the kill";
+    ASSERT_TRUE(Serve(again, true)) << "the port stayed blocked after the kill";
     int handle = Connect();
     ASSERT_GE(handle, 0);
     ASSERT_TRUE(m_client->WaitFor(1, handle));
-    std::printf("[ figures ] restarted server accepted a client %lld ms after its start\n", MillisSince(restarted));
+    std::printf("[ figures ] restarted server accepted a client %lld ms after its start\n", Millis(restarted));
     ASSERT_TRUE(m_client->WaitFor(5, handle));
     EXPECT_TRUE(RoundTrip(handle, "after"));
 }
@@ -286,18 +288,16 @@ TEST_F(ClientHostTest, AKilledServerProcessEndsEveryClientAndARestartOnTheSamePo
 TEST_F(ClientHostTest, AFrozenServerIsReportedAsSilent)
 {
     CChildProcess serve;
-    ASSERT_TRUE(serve.StartServe(m_nPort, true, 1, 1));
-    ASSERT_TRUE(WaitListening(m_nPort));
-    int handle = Connect();
+    ASSERT_TRUE(Serve(serve, true, 1, 1));
+    int handle = ConnectRegistered();
     ASSERT_GE(handle, 0);
-    ASSERT_TRUE(m_client->WaitFor(5, handle));
     ASSERT_TRUE(m_client->WaitFor(6, handle));  // keepalives flow at the adopted period
 
     Clock::time_point frozen = Clock::now();
     serve.Signal(SIGSTOP);
     HostEvent silent;
     ASSERT_TRUE(m_client->WaitFor(4, handle, &silent));
-    long long silentMs = std::chrono::duration_cast<std::chrono::milliseconds>(silent.at - frozen).count();
+    long long silentMs = Millis(frozen, silent.at);
     std::printf("[ figures ] frozen server reported silent %lld ms after SIGSTOP (keepalive 1/1)\n", silentMs);
     EXPECT_GT(silentMs, 1000);
     EXPECT_LT(silentMs, 6000);
@@ -309,17 +309,15 @@ TEST_F(ClientHostTest, AFrozenServerIsReportedAsSilent)
 TEST_F(ClientHostTest, ASecondServerOnAPortInUseFailsWithItsLogLineAndTheFirstKeepsServing)
 {
     CChildProcess serve;
-    ASSERT_TRUE(serve.StartServe(m_nPort, true));
-    ASSERT_TRUE(WaitListening(m_nPort));
+    ASSERT_TRUE(Serve(serve, true));
     CHostRecorder server(CHostRecorder::kServer);
 
     EXPECT_EQ(PELLAX_SERVER_CreateSession("127.0.0.1", m_nPort, nullptr), -1);
     EXPECT_TRUE(HasLogLine(5, "init ServerSession failed."));
     EXPECT_TRUE(HasLogLine(4, "Open server session failed"));
 
-    int handle = Connect();
+    int handle = ConnectRegistered();
     ASSERT_GE(handle, 0);
-    ASSERT_TRUE(m_client->WaitFor(5, handle));
     EXPECT_TRUE(RoundTrip(handle, "still the first"));
     // The failed create left nothing behind.
     EXPECT_EQ(PELLAX_SERVER_CreateSession("127.0.0.1", 0, nullptr), 0);
@@ -329,14 +327,11 @@ TEST_F(ClientHostTest, ASecondServerOnAPortInUseFailsWithItsLogLineAndTheFirstKe
 TEST_F(ClientHostTest, ASynchronousCallEndsWithItsTimeOutCodeWhenTheServerDiesOrTheHostDestroysTheSession)
 {
     CChildProcess serve;
-    ASSERT_TRUE(serve.StartServe(m_nPort, false));  // never answers
-    ASSERT_TRUE(WaitListening(m_nPort));
-    int first = Connect();
-    int second = Connect();
+    ASSERT_TRUE(Serve(serve, false));  // never answers
+    int first = ConnectRegistered();
+    int second = ConnectRegistered();
     ASSERT_GE(first, 0);
     ASSERT_GE(second, 0);
-    ASSERT_TRUE(m_client->WaitFor(5, first));
-    ASSERT_TRUE(m_client->WaitFor(5, second));
 
     auto call = [](int handle, int* result, long long* tookMs) {
         std::string body = "hello?";
@@ -344,7 +339,7 @@ TEST_F(ClientHostTest, ASynchronousCallEndsWithItsTimeOutCodeWhenTheServerDiesOr
         PELLAX_Message response{};
         Clock::time_point start = Clock::now();
         *result = PELLAX_CLIENT_SynSend(static_cast<unsigned int>(handle), &request, &response, 2);
-        *tookMs = MillisSince(start);
+        *tookMs = Millis(start);
         TakeBody(response);
     };
 
