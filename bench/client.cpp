@@ -5,26 +5,24 @@
 //
 // Each figure is the median of five runs: microseconds per round trip for one caller, calls per
 // second for eight concurrent callers (eight sessions, or eight connections for the baseline).
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
-#include <cstring>
 #include <functional>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "BenchSupport.h"
 #include "frame/Singleton.h"
 #include "pellax.h"
 #include "platform/OrvSession.h"
 #include "server/Server.h"
+
+using namespace pellax_bench;
 
 namespace {
 
@@ -36,115 +34,9 @@ constexpr size_t kSizes[] = {64, 4096};
 
 double g_runSeconds = 1.0;
 
-bool WriteAll(int fd, const void* data, size_t n)
+bool PingPong(int fd, std::vector<uint8_t>& message, std::vector<uint8_t>& reply)
 {
-    const char* bytes = static_cast<const char*>(data);
-    while (n > 0) {
-        ssize_t sent = ::send(fd, bytes, n, MSG_NOSIGNAL);
-        if (sent <= 0) {
-            return false;
-        }
-        bytes += sent;
-        n -= static_cast<size_t>(sent);
-    }
-    return true;
-}
-
-bool ReadAll(int fd, void* data, size_t n)
-{
-    char* bytes = static_cast<char*>(data);
-    while (n > 0) {
-        ssize_t got = ::recv(fd, bytes, n, 0);
-        if (got <= 0) {
-            return false;
-        }
-        bytes += got;
-        n -= static_cast<size_t>(got);
-    }
-    return true;
-}
-
-bool PingPong(int fd, std::vector<char>& buffer)
-{
-    uint32_t length = htonl(static_cast<uint32_t>(buffer.size()));
-    return WriteAll(fd, &length, 4) && WriteAll(fd, buffer.data(), buffer.size()) && ReadAll(fd, &length, 4) &&
-           ReadAll(fd, buffer.data(), ntohl(length));
-}
-
-void NoDelay(int fd)
-{
-    int on = 1;
-    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof(on));
-}
-
-// The baseline: a blocking echo of length-prefixed messages, one thread per connection.
-class CPlainEcho {
-public:
-    CPlainEcho()
-    {
-        m_listener = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t size = sizeof(address);
-        ::bind(m_listener, reinterpret_cast<sockaddr*>(&address), sizeof(address));
-        ::listen(m_listener, 64);
-        ::getsockname(m_listener, reinterpret_cast<sockaddr*>(&address), &size);
-        m_port = ntohs(address.sin_port);
-        m_acceptor = std::thread([this] { AcceptLoop(); });
-    }
-
-    ~CPlainEcho()
-    {
-        ::shutdown(m_listener, SHUT_RDWR);
-        ::close(m_listener);
-        m_acceptor.join();
-        for (std::thread& echo : m_echoes) {
-            echo.join();
-        }
-    }
-
-    int Connect()
-    {
-        int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(m_port);
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address));
-        NoDelay(fd);
-        return fd;
-    }
-
-private:
-    void AcceptLoop()
-    {
-        for (;;) {
-            int fd = ::accept(m_listener, nullptr, nullptr);
-            if (fd < 0) {
-                return;
-            }
-            NoDelay(fd);
-            m_echoes.emplace_back([fd] {
-                std::vector<char> buffer(64 * 1024);
-                uint32_t length = 0;
-                while (ReadAll(fd, &length, 4) && ReadAll(fd, buffer.data(), ntohl(length)) &&
-                       WriteAll(fd, &length, 4) && WriteAll(fd, buffer.data(), ntohl(length))) {
-                }
-                ::close(fd);
-            });
-        }
-    }
-
-    int m_listener = -1;
-    uint16_t m_port = 0;
-    std::thread m_acceptor;
-    std::vector<std::thread> m_echoes;
-};
-
-int DropLog(int, const char*, const char*, ...)
-{
-    return 0;
+    return WriteAll(fd, message.data(), message.size()) && ReadMessage(fd, reply);
 }
 
 std::atomic<int> g_joined{0};
@@ -170,21 +62,14 @@ int OnServerNotify(unsigned int id, unsigned int type, PELLAX_Message* message, 
     return 0;
 }
 
-PELLAX_Message Request(std::vector<char>& payload)
+// The framed message doubles as the payload: prefix and body, the same bytes the baseline sends.
+bool SynSend(unsigned int handle, std::vector<uint8_t>& payload)
 {
-    PELLAX_Message message;
-    std::memset(&message, 0, sizeof(message));
-    message.command = 1000;
-    message.data = reinterpret_cast<unsigned char*>(payload.data());
-    message.dataLength = static_cast<int32_t>(payload.size());
-    return message;
-}
-
-bool SynSend(unsigned int handle, std::vector<char>& payload)
-{
-    PELLAX_Message request = Request(payload);
-    PELLAX_Message response;
-    std::memset(&response, 0, sizeof(response));
+    PELLAX_Message request{};
+    request.command = 1000;
+    request.data = payload.data() + 4;
+    request.dataLength = static_cast<int32_t>(payload.size() - 4);
+    PELLAX_Message response{};
     int result = PELLAX_CLIENT_SynSend(handle, &request, &response, 10);
     bool ok = result == 0 && response.dataLength == request.dataLength;
     PELLAX_FreeBuffer(response.data);
@@ -221,15 +106,14 @@ double CallsPerSecond(int callers, const std::function<bool(int)>& call)
     return failed ? 0.0 : static_cast<double>(calls.load()) / seconds;
 }
 
-double Median(int callers, const std::function<bool(int)>& call)
+double MedianRate(int callers, const std::function<bool(int)>& call)
 {
     CallsPerSecond(callers, call);  // warm-up
     std::vector<double> runs;
     for (int i = 0; i < kRuns; ++i) {
         runs.push_back(CallsPerSecond(callers, call));
     }
-    std::sort(runs.begin(), runs.end());
-    return runs[kRuns / 2];
+    return Median(runs);
 }
 
 struct Figures {
@@ -242,15 +126,16 @@ struct Figures {
 Figures Measure(size_t size, CPlainEcho& echo, const std::vector<unsigned int>& handles)
 {
     Figures figures;
-    std::vector<std::vector<char>> payloads(kConcurrent, std::vector<char>(size, 'p'));
+    std::vector<std::vector<uint8_t>> payloads(kConcurrent, Framed(size));
+    std::vector<std::vector<uint8_t>> replies(kConcurrent);
     std::vector<int> fds;
     for (int i = 0; i < kConcurrent; ++i) {
         fds.push_back(echo.Connect());
     }
-    figures.plainOne = Median(1, [&](int) { return PingPong(fds[0], payloads[0]); });
-    figures.plainMany = Median(kConcurrent, [&](int i) { return PingPong(fds[i], payloads[i]); });
-    figures.pellaxOne = Median(1, [&](int) { return SynSend(handles[0], payloads[0]); });
-    figures.pellaxMany = Median(kConcurrent, [&](int i) { return SynSend(handles[i], payloads[i]); });
+    figures.plainOne = MedianRate(1, [&](int) { return PingPong(fds[0], payloads[0], replies[0]); });
+    figures.plainMany = MedianRate(kConcurrent, [&](int i) { return PingPong(fds[i], payloads[i], replies[i]); });
+    figures.pellaxOne = MedianRate(1, [&](int) { return SynSend(handles[0], payloads[0]); });
+    figures.pellaxMany = MedianRate(kConcurrent, [&](int i) { return SynSend(handles[i], payloads[i]); });
     for (int fd : fds) {
         ::close(fd);
     }

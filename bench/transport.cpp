@@ -4,8 +4,6 @@
 // as the echo is in (for the transport from inside the receive callbacks). Streaming: one side sends
 // 64-byte messages as fast as it can, the other counts them. Each figure is the median of several
 // runs and is printed with its ratio to the plain-socket figure.
-#include <netinet/in.h>
-#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -14,13 +12,15 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
-#include <cstring>
 #include <functional>
 #include <mutex>
 #include <thread>
 #include <vector>
 
+#include "BenchSupport.h"
 #include "platform/OrvSession.h"
+
+using namespace pellax_bench;
 
 namespace {
 
@@ -29,12 +29,6 @@ using Clock = std::chrono::steady_clock;
 constexpr int kRuns = 5;
 constexpr int kRoundTrips = 10000;
 constexpr int kStreamMessages = 400000;
-
-double Median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
 
 double Seconds(Clock::time_point start)
 {
@@ -63,138 +57,68 @@ private:
     bool m_bDone = false;
 };
 
-// ---- plain blocking sockets ----
-
-struct SocketPair {
-    int client = -1;
-    int server = -1;
-    ~SocketPair()
-    {
-        ::close(client);
-        ::close(server);
-    }
-};
-
-void NoDelay(int fd)
-{
-    int on = 1;
-    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof(on));
-}
-
-void ConnectPair(SocketPair& pair)
-{
-    int listener = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof(address);
-    ::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof(address));
-    ::listen(listener, 1);
-    ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
-    pair.client = ::socket(AF_INET, SOCK_STREAM, 0);
-    ::connect(pair.client, reinterpret_cast<sockaddr*>(&address), sizeof(address));
-    pair.server = ::accept(listener, nullptr, nullptr);
-    ::close(listener);
-    NoDelay(pair.client);
-    NoDelay(pair.server);
-}
-
-bool ReadExactly(int fd, uint8_t* buffer, size_t n)
-{
-    while (n > 0) {
-        ssize_t got = ::read(fd, buffer, n);
-        if (got <= 0) {
-            return false;
-        }
-        buffer += got;
-        n -= static_cast<size_t>(got);
-    }
-    return true;
-}
-
-std::vector<uint8_t> Framed(size_t size)
-{
-    std::vector<uint8_t> wire(4 + size, 0x5a);
-    wire[0] = uint8_t(size >> 24);
-    wire[1] = uint8_t(size >> 16);
-    wire[2] = uint8_t(size >> 8);
-    wire[3] = uint8_t(size);
-    return wire;
-}
-
-// Reads one framed message into buffer (prefix first, then the body).
-bool ReadMessage(int fd, std::vector<uint8_t>& buffer)
-{
-    uint8_t prefix[4];
-    if (!ReadExactly(fd, prefix, 4)) {
-        return false;
-    }
-    size_t length = (size_t(prefix[0]) << 24) | (size_t(prefix[1]) << 16) | (size_t(prefix[2]) << 8) | prefix[3];
-    buffer.resize(4 + length);
-    std::memcpy(buffer.data(), prefix, 4);
-    return ReadExactly(fd, buffer.data() + 4, length);
-}
-
 double PlainRoundTrip(size_t size)
 {
-    SocketPair pair;
-    ConnectPair(pair);
-    std::thread echo([&] {
-        std::vector<uint8_t> message;
-        for (int i = 0; i < kRoundTrips && ReadMessage(pair.server, message); ++i) {
-            ::write(pair.server, message.data(), message.size());
-        }
-    });
+    CPlainEcho echo;
+    int fd = echo.Connect();
     std::vector<uint8_t> ping = Framed(size);
     std::vector<uint8_t> reply;
     Clock::time_point start = Clock::now();
     for (int i = 0; i < kRoundTrips; ++i) {
-        ::write(pair.client, ping.data(), ping.size());
-        ReadMessage(pair.client, reply);
+        WriteAll(fd, ping.data(), ping.size());
+        ReadMessage(fd, reply);
     }
     double seconds = Seconds(start);
-    echo.join();
+    ::close(fd);
     return seconds / kRoundTrips * 1e6;
+}
+
+// Counts whole messages in what arrives, parsing the prefixes out of large reads.
+void CountMessages(int fd, int expected)
+{
+    std::vector<uint8_t> chunk(64 * 1024);
+    size_t have = 0;
+    for (int messages = 0; messages < expected;) {
+        ssize_t got = ::recv(fd, chunk.data() + have, chunk.size() - have, 0);
+        if (got <= 0) {
+            return;
+        }
+        have += static_cast<size_t>(got);
+        size_t at = 0;
+        while (have - at >= 4) {
+            size_t length = (size_t(chunk[at]) << 24) | (size_t(chunk[at + 1]) << 16) | (size_t(chunk[at + 2]) << 8) |
+                            chunk[at + 3];
+            if (have - at < 4 + length) {
+                break;
+            }
+            at += 4 + length;
+            ++messages;
+        }
+        std::copy(chunk.begin() + static_cast<std::ptrdiff_t>(at),
+                  chunk.begin() + static_cast<std::ptrdiff_t>(have), chunk.begin());
+        have -= at;
+    }
 }
 
 double PlainStream()
 {
-    SocketPair pair;
-    ConnectPair(pair);
+    uint16_t port = 0;
+    int listener = Listen(&port);
+    int client = ConnectTo(port);
+    int server = ::accept(listener, nullptr, nullptr);
     Clock::time_point start = Clock::now();
-    std::thread receiver([&] {
-        std::vector<uint8_t> chunk(64 * 1024);
-        size_t have = 0;
-        int messages = 0;
-        while (messages < kStreamMessages) {
-            ssize_t got = ::read(pair.server, chunk.data() + have, chunk.size() - have);
-            if (got <= 0) {
-                return;
-            }
-            have += static_cast<size_t>(got);
-            size_t at = 0;
-            while (have - at >= 4) {
-                size_t length = (size_t(chunk[at]) << 24) | (size_t(chunk[at + 1]) << 16) |
-                                (size_t(chunk[at + 2]) << 8) | chunk[at + 3];
-                if (have - at < 4 + length) {
-                    break;
-                }
-                at += 4 + length;
-                ++messages;
-            }
-            std::memmove(chunk.data(), chunk.data() + at, have - at);
-            have -= at;
-        }
-    });
+    std::thread receiver(CountMessages, server, kStreamMessages);
     std::vector<uint8_t> message = Framed(64);
     for (int i = 0; i < kStreamMessages; ++i) {
-        ::write(pair.client, message.data(), message.size());
+        WriteAll(client, message.data(), message.size());
     }
     receiver.join();
-    return kStreamMessages / Seconds(start);
+    double rate = kStreamMessages / Seconds(start);
+    for (int fd : {client, server, listener}) {
+        ::close(fd);
+    }
+    return rate;
 }
-
-// ---- the transport ----
 
 class CEchoServer : public IOrvServerSessionSink {
 public:
