@@ -34,20 +34,17 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
+constexpr size_t kMiB = 1024 * 1024;
 #ifdef PELLAX_SOAK_SANITIZED
 constexpr int kDefaultSeconds = 8;
 constexpr int kDefaultClients = 8;
 constexpr int kServerCallers = 2;
+// The address sanitizer's quarantine keeps freed blocks resident by design (LeakSanitizer checks leaks).
+constexpr size_t kResidentSlack = 512 * kMiB;
 #else
 constexpr int kDefaultSeconds = 25;
 constexpr int kDefaultClients = 48;
 constexpr int kServerCallers = 8;
-#endif
-constexpr size_t kMiB = 1024 * 1024;
-#ifdef PELLAX_SOAK_SANITIZED
-// The address sanitizer's quarantine keeps freed blocks resident by design (LeakSanitizer checks leaks).
-constexpr size_t kResidentSlack = 512 * kMiB;
-#else
 constexpr size_t kResidentSlack = 32 * kMiB;
 #endif
 // A server call that failed is blamed on its client's leave only when the client began to close within
@@ -181,27 +178,11 @@ public:
         m_joined[handle] = false;
     }
     // When the client with this token began to close, if it had by now.
-    bool ClosingSince(long token, Clock::time_point* at)
-    {
-        std::lock_guard<std::mutex> guard(m_mutex);
-        auto found = m_closingAt.find(token);
-        if (found == m_closingAt.end()) {
-            return false;
-        }
-        *at = found->second;
-        return true;
-    }
+    bool ClosingSince(long token, Clock::time_point* at) { return Find(m_closingAt, token, at, false); }
     // When a client answered the request with this body, if it did; forgotten afterwards.
     bool TakeAnswered(const std::string& request, Clock::time_point* at)
     {
-        std::lock_guard<std::mutex> guard(m_mutex);
-        auto found = m_answeredAt.find(request);
-        if (found == m_answeredAt.end()) {
-            return false;
-        }
-        *at = found->second;
-        m_answeredAt.erase(found);
-        return true;
+        return Find(m_answeredAt, request, at, true);
     }
     bool Joined(unsigned int handle)
     {
@@ -235,6 +216,21 @@ public:
     }
 
 private:
+    template <class Key> bool Find(std::map<Key, Clock::time_point>& times, const Key& key, Clock::time_point* at,
+                                   bool forget)
+    {
+        std::lock_guard<std::mutex> guard(m_mutex);
+        auto found = times.find(key);
+        if (found == times.end()) {
+            return false;
+        }
+        *at = found->second;
+        if (forget) {
+            times.erase(found);
+        }
+        return true;
+    }
+
     std::mutex m_lifeMutex;
     std::mutex m_mutex;
     std::map<unsigned int, Peer> m_peers;
