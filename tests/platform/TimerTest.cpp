@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -48,42 +49,13 @@ public:
     std::atomic<bool> m_bDeleted{false};
 };
 
-// Cancels its partner at its first tick; whichever of the two fires first must silence the other.
-class CCancellingSink : public IOrvTimerSink {
+class CFunctionSink : public IOrvTimerSink {
 public:
-    explicit CCancellingSink(std::atomic<int>& ticks) : m_nTicks(ticks) {}
-    void OnTimer(COrvTimer*) override
-    {
-        ++m_nTicks;
-        m_pPartner->Cancel();
-    }
-    COrvTimer* m_pPartner = nullptr;
-    std::atomic<int>& m_nTicks;
-};
-
-// Notes when each tick came; at the first it keeps the thread busy past the second's due time.
-class CStallingSink : public IOrvTimerSink {
-public:
-    void OnTimer(COrvTimer*) override
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_ticks.push_back(std::chrono::steady_clock::now());
-        if (m_ticks.size() == 1) {
-            Post(m_pThread, [stall = m_stall] { std::this_thread::sleep_for(stall); });
-        }
-    }
-    std::vector<std::chrono::steady_clock::time_point> Ticks()
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return m_ticks;
-    }
-
-    IOrvThread* m_pThread = nullptr;
-    std::chrono::milliseconds m_stall{0};
+    explicit CFunctionSink(std::function<void()> action) : m_action(std::move(action)) {}
+    void OnTimer(COrvTimer*) override { m_action(); }
 
 private:
-    std::mutex m_mutex;
-    std::vector<std::chrono::steady_clock::time_point> m_ticks;
+    std::function<void()> m_action;
 };
 
 TEST(Timer, TicksOnItsOwnThreadUntilItsCountRunsOutOrItIsCancelled)
@@ -116,16 +88,23 @@ TEST(Timer, ALateTickIsFollowedByAFullPeriodNotByTheOnTimeOneAtOnce)
     // must not follow it a moment later (two keepalives back to back).
     constexpr std::chrono::milliseconds kPeriod{200};
     CScopedEventThread thread;
-    CStallingSink sink;
-    sink.m_pThread = thread.Get();
-    sink.m_stall = kPeriod * 17 / 10;
+    std::mutex mutex;
+    std::vector<std::chrono::steady_clock::time_point> ticks;
+    CFunctionSink sink([&] {
+        std::lock_guard<std::mutex> lock(mutex);
+        ticks.push_back(std::chrono::steady_clock::now());
+        if (ticks.size() == 1) {
+            Post(thread.Get(), [&] { std::this_thread::sleep_for(kPeriod * 17 / 10); });
+        }
+    });
     COrvTimer timer;
     const COrvTimeValue period(0, kPeriod.count() * 1000);
     ASSERT_TRUE(RunOn(thread.Get(), [&] { EXPECT_EQ(timer.Schedule(&sink, period, period, -1), 0); }));
-    ASSERT_TRUE(WaitUntil([&] { return sink.Ticks().size() >= 3; }));
+    ASSERT_TRUE(WaitUntil([&] {
+        std::lock_guard<std::mutex> lock(mutex);
+        return ticks.size() >= 3;
+    }));
     ASSERT_TRUE(RunOn(thread.Get(), [&] { timer.Cancel(); }));
-
-    auto ticks = sink.Ticks();
     EXPECT_GE(ticks[2] - ticks[1], kPeriod / 2);
 }
 
@@ -135,12 +114,16 @@ TEST(Timer, CancelInsideAnotherEventSilencesATickThatIsAlreadyDue)
     // the first tick cancels the other, whose queued tick must then do nothing.
     CScopedEventThread thread;
     std::atomic<int> ticks{0};
-    CCancellingSink firstSink(ticks);
-    CCancellingSink secondSink(ticks);
     COrvTimer first;
     COrvTimer second;
-    firstSink.m_pPartner = &second;
-    secondSink.m_pPartner = &first;
+    CFunctionSink firstSink([&] {
+        ++ticks;
+        second.Cancel();
+    });
+    CFunctionSink secondSink([&] {
+        ++ticks;
+        first.Cancel();
+    });
     const COrvTimeValue period(10, 0);
     ASSERT_TRUE(RunOn(thread.Get(), [&] {
         EXPECT_EQ(first.Schedule(&firstSink, period, kOneMs, 1), 0);
