@@ -24,18 +24,17 @@ protected:
     std::unique_ptr<CIDMgr> m_ids = std::make_unique<CIDMgr>();
 };
 
-TEST_F(IDMgr, AReleasedIdentifierWaitsUntilTheCursorComesRound)
+TEST_F(IDMgr, AReleasedIdentifierWaitsForTheCursorWhichWrapsToFindAFreeOneUntilAllAreTaken)
 {
     Take(10);
     ASSERT_TRUE(m_ids->ReleaseID(3));
     EXPECT_EQ(m_ids->AllocateID(), 10);
-    EXPECT_EQ(m_ids->AllocateID(), 11);
-}
-
-TEST_F(IDMgr, WrapsToFindAFreeLowerIdentifierAndRefusesOnlyWhenAllAreTaken)
-{
-    Take(CIDMgr::kMaxIds);
+    for (int id = 11; id < CIDMgr::kMaxIds; ++id) {
+        ASSERT_EQ(m_ids->AllocateID(), id);
+    }
+    EXPECT_EQ(m_ids->AllocateID(), 3) << "past 1023 the search starts again at 0";
     EXPECT_EQ(m_ids->AllocateID(), -1);
+
     // Free 5 and 999, take them again: the cursor now stands at 1000 with 1000..1023 taken.
     ASSERT_TRUE(m_ids->ReleaseID(999));
     ASSERT_TRUE(m_ids->ReleaseID(5));
@@ -43,7 +42,6 @@ TEST_F(IDMgr, WrapsToFindAFreeLowerIdentifierAndRefusesOnlyWhenAllAreTaken)
     ASSERT_EQ(m_ids->AllocateID(), 999);
     ASSERT_TRUE(m_ids->ReleaseID(3));
     ASSERT_TRUE(m_ids->ReleaseID(700));
-
     EXPECT_EQ(m_ids->AllocateID(), 3);
     EXPECT_EQ(m_ids->AllocateID(), 700);
     EXPECT_EQ(m_ids->AllocateID(), -1);

@@ -8,7 +8,6 @@
 #include "frame/SEQMgr.h"
 
 using ORV::PELLAX::CSEQMgr;
-using ORV::PELLAX::IsSyncResponse;
 
 namespace {
 
@@ -51,14 +50,6 @@ TEST(SEQMgr, ConcurrentDrawsNeverRepeatANumber)
     }
     std::sort(all.begin(), all.end());
     EXPECT_EQ(std::adjacent_find(all.begin(), all.end()), all.end());
-}
-
-TEST(SEQMgr, OnlyAnOddCommandWithBit31IsASynchronousResponse)
-{
-    EXPECT_TRUE(IsSyncResponse(1, 0x80000000u));
-    EXPECT_TRUE(IsSyncResponse(0xFFFFFFFFu, 0xFFFFFFFFu));
-    EXPECT_FALSE(IsSyncResponse(2, 0x80000000u));
-    EXPECT_FALSE(IsSyncResponse(3, 0x7FFFFFFFu));
 }
 
 }  // namespace
