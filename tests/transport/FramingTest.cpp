@@ -52,20 +52,6 @@ TEST_F(FramingTest, ALengthOfZeroOrAboveSixtyFourMebibytesClosesTheConnectionAft
     }
 }
 
-TEST_F(FramingTest, AnAnnouncedMaximumFrameThatNeverCompletesIsNoFrameAndCloseStillLeaves)
-{
-    std::vector<uint8_t> start = BigEndianLength(ORV_MAX_FRAME_LENGTH);
-    auto part = PatternBytes(1000, 3);
-    start.insert(start.end(), part.begin(), part.end());
-    ASSERT_TRUE(m_peer.SendAll(start));
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    EXPECT_EQ(0u, m_sink.Count(Kind::kReceive));
-    EXPECT_EQ(0u, m_sink.Count(Kind::kLeave));
-    m_peer.Close();
-    ASSERT_TRUE(m_sink.WaitCount(Kind::kLeave, 1));
-    EXPECT_EQ(ORV_REASON_PEER_CLOSED, m_sink.Of(Kind::kLeave)[0].value);
-}
-
 TEST_F(FramingTest, FramesSplitAcrossReadsOrPackedInOneWriteArriveWholeAndInOrder)
 {
     for (uint8_t byte : WireMessage(PatternBytes(300, 1000))) {
@@ -88,41 +74,6 @@ TEST_F(FramingTest, FramesSplitAcrossReadsOrPackedInOneWriteArriveWholeAndInOrde
     for (int i = 0; i < kFrames; ++i) {
         ASSERT_EQ(PatternBytes(1 + i % 90, i), frames[i + 1].bytes) << "frame " << i;
     }
-}
-
-TEST_F(FramingTest, SentFramesCarryABigEndianLengthPrefix)
-{
-    CRefPtr<IOrvID> client = m_sink.Clients().at(0);
-    auto body = PatternBytes(70000, 9);
-    ASSERT_EQ(0, m_server->Send(client.Get(), Block({0xAB}).Get()));
-    ASSERT_EQ(0, m_server->Send(client.Get(), Block(body).Get()));
-    std::vector<uint8_t> bytes;
-    ASSERT_TRUE(m_peer.ReadExactly(&bytes, 5));
-    EXPECT_EQ((std::vector<uint8_t>{0, 0, 0, 1, 0xAB}), bytes);
-    ASSERT_TRUE(m_peer.ReadExactly(&bytes, 4));
-    EXPECT_EQ(BigEndianLength(70000), bytes);
-    ASSERT_TRUE(m_peer.ReadExactly(&bytes, 70000));
-    EXPECT_EQ(body, bytes);
-    EXPECT_NE(0, m_server->Send(client.Get(), Block({}).Get())) << "an empty frame cannot be framed";
-}
-
-TEST_F(FramingTest, AClientSessionFramesWhatItSendsToAPlainListener)
-{
-    uint16_t port = 0;
-    CRawSocket listener = CRawSocket::Listen(4, &port);
-    ASSERT_TRUE(listener.IsValid());
-    CClientSink& clientSink = ClientSink();
-    auto client = Connect(clientSink, port);
-    CRawSocket accepted = listener.Accept();
-    ASSERT_TRUE(accepted.IsValid());
-    ASSERT_TRUE(clientSink.WaitCount(Kind::kJoin, 1));
-    ASSERT_EQ(0, client->Send(0, Block({1, 2, 3}).Get()));
-    std::vector<uint8_t> body;
-    ASSERT_TRUE(accepted.ReadMessage(&body));
-    EXPECT_EQ((std::vector<uint8_t>{1, 2, 3}), body);
-    ASSERT_TRUE(accepted.SendAll(WireMessage({4, 5})));
-    ASSERT_TRUE(clientSink.WaitCount(Kind::kReceive, 1));
-    EXPECT_EQ((std::vector<uint8_t>{4, 5}), clientSink.Of(Kind::kReceive)[0].bytes);
 }
 
 }  // namespace
