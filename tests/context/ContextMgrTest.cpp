@@ -6,6 +6,7 @@
 #include "context/ContextMgr.h"
 #include "frame/SEQMgr.h"
 #include "pellax.h"
+#include "support/EventThreadHelper.h"
 
 namespace ORV {
 namespace PELLAX {
@@ -17,25 +18,10 @@ CRefPtr<CMessageResponse> MakeResponse(uint32_t command, uint32_t sequence)
     return CRefPtr<CMessageResponse>(new CMessageResponse(header, COrvMessageBlock::Create(0)));
 }
 
-struct Marker : IOrvCustomizeEvent {
-    explicit Marker(std::atomic<bool>& flag) : m_flag(flag) {}
-    int OnEvent() override
-    {
-        m_flag.store(true);
-        return 0;
-    }
-    std::atomic<bool>& m_flag;
-};
-
 // Waits (bounded) until the manager's thread has run everything posted so far.
 void Drain(CContextMgr& manager)
 {
-    std::atomic<bool> done{false};
-    ASSERT_EQ(manager.GetThread()->PostEvent(new Marker(done)), 0);
-    for (int i = 0; i < 20000 && !done.load(); ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    ASSERT_TRUE(done.load());
+    ASSERT_TRUE(pellax_test::RunOn(manager.GetThread(), [] {}));
 }
 
 class ContextMgrTest : public testing::Test {
