@@ -11,21 +11,6 @@ using ORV::PELLAX::CSEQMgr;
 
 namespace {
 
-TEST(SEQMgr, FlagChoosesBit31AndTheLowBitsCountUpAcrossBothAndWrapToZero)
-{
-    CSEQMgr sequences;
-    sequences.SetCounterForTest(0x12345678u);
-    EXPECT_EQ(sequences.GenerateSequence(0), 0x12345678u);
-    EXPECT_EQ(sequences.GenerateSequence(1), 0x92345679u);
-    EXPECT_EQ(sequences.GenerateSequence(0), 0x1234567Au);
-    sequences.SetCounterForTest(0x80000001u);
-    EXPECT_EQ(sequences.GenerateSequence(0), 0x00000001u);
-    sequences.SetCounterForTest(0xFFFFFFFFu);
-    EXPECT_EQ(sequences.GenerateSequence(0), 0x7FFFFFFFu);
-    EXPECT_EQ(sequences.GenerateSequence(1), 0x80000000u);
-    EXPECT_EQ(sequences.GenerateSequence(0), 1u);
-}
-
 TEST(SEQMgr, ConcurrentDrawsNeverRepeatANumber)
 {
     CSEQMgr sequences;
