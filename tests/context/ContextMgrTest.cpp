@@ -1,8 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <thread>
-
 #include "context/ContextMgr.h"
 #include "frame/SEQMgr.h"
 #include "pellax.h"
@@ -31,26 +28,6 @@ protected:
 
     CContextMgr m_manager;
 };
-
-TEST_F(ContextMgrTest, AResponseBeforeTheTimeOutWakesTheWaiterAtOnce)
-{
-    CRefPtr<CSyncContext> context(new CSyncContext(0x80000001u));
-    ASSERT_EQ(m_manager.AddContext(context), 0);
-    std::thread answer([this] { m_manager.QueryContext(MakeResponse(3, 0x80000001u)); });
-
-    auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(context->Wait(30), 0);
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
-    answer.join();
-
-    CRefPtr<CMessageResponse> response;
-    context->GetResponse(response);
-    ASSERT_TRUE(response);
-    EXPECT_EQ(response->GetHeader()->GetCommand(), 3u);
-    m_manager.RemoveContext(0x80000001u);
-    Drain(m_manager);
-    EXPECT_EQ(m_manager.GetContextCountForTest(), 0u);
-}
 
 TEST_F(ContextMgrTest, ALateResponseIsDroppedWithoutDisturbingALaterRequest)
 {
