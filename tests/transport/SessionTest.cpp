@@ -72,33 +72,6 @@ TEST_F(SessionTest, CloseFromAnotherThreadDeliversEveryLeaveBeforeItReturnsAndNo
     EXPECT_TRUE(m_serverSink.Faults().empty());
 }
 
-TEST_F(SessionTest, DisconnectEndsOnlyThatConnectionWithTheGivenReason)
-{
-    auto server = OpenWithClients(m_serverSink, &m_sinks, &m_clients, 2);
-    ASSERT_TRUE(server && !HasFailure());
-
-    ASSERT_EQ(0, m_clients[0]->Send(0, Block({9}).Get()));
-    ASSERT_TRUE(m_serverSink.WaitCount(Kind::kReceive, 1));
-    uint32_t id = m_serverSink.Of(Kind::kReceive)[0].id;
-    CRefPtr<IOrvID> handle;
-    for (auto& client : m_serverSink.Clients()) {
-        handle = client->GetID() == id ? client : handle;
-    }
-    ASSERT_TRUE(handle);
-    EXPECT_EQ(0, server->Disconnect(handle.Get(), 5));
-    ASSERT_TRUE(m_serverSink.WaitCount(Kind::kLeave, 1));
-    EXPECT_EQ(5u, m_serverSink.Of(Kind::kLeave)[0].value);
-    EXPECT_EQ(id, m_serverSink.Of(Kind::kLeave)[0].id);
-    ASSERT_TRUE(m_sinks[0]->WaitCount(Kind::kLeave, 1));
-    EXPECT_NE(0, server->Disconnect(handle.Get(), 5)) << "a connection leaves once";
-    EXPECT_NE(0, server->Send(handle.Get(), Block({1}).Get()));
-
-    ASSERT_EQ(0, m_clients[1]->Send(0, Block({4, 2}).Get()));
-    ASSERT_TRUE(m_serverSink.WaitCount(Kind::kReceive, 2));
-    EXPECT_EQ(0u, m_sinks[1]->Count(Kind::kLeave));
-    EXPECT_EQ(1u, m_serverSink.Count(Kind::kLeave));
-}
-
 TEST_F(SessionTest, AJoinTheSinkDoesNotAcceptIsClosedWithoutALeave)
 {
     m_serverSink.m_bAccept = false;
