@@ -86,6 +86,13 @@ public:
         return Bytes(low | static_cast<size_t>(Byte()) << 8);
     }
 
+    // A length byte and up to that many bytes, for a C string parameter (read up to its first NUL).
+    std::string Text()
+    {
+        std::vector<uint8_t> bytes = Bytes(Byte());
+        return std::string(bytes.begin(), bytes.end());
+    }
+
 private:
     const uint8_t* m_data;
     size_t m_size;
@@ -994,12 +1001,9 @@ void RunHostOperation(Operation operation, uint32_t id, CInput& in)
             g_serverView.joined[id] = false;
         }
         break;
-    case kServerHostUserData: {
-        uint8_t type = in.Byte() % 3;
-        std::vector<uint8_t> text = in.Bytes(in.Byte());
-        PELLAX_SERVER_SetUserData(id, type, std::string(text.begin(), text.end()).c_str());
+    case kServerHostUserData:
+        PELLAX_SERVER_SetUserData(id, in.Byte() % 3, in.Text().c_str());
         break;
-    }
     case kServerHostSyncSend:
         SyncCall(in, [&](PELLAX_Message* request, PELLAX_Message* response) {
             return PELLAX_SERVER_SynSend(id, request, response, kSyncTimeoutSeconds);
@@ -1017,12 +1021,9 @@ void RunHostOperation(Operation operation, uint32_t id, CInput& in)
         PELLAX_CLIENT_Send(handle, &message.message);
         break;
     }
-    case kClientHostUserData: {
-        uint8_t type = in.Byte() % 3;
-        std::vector<uint8_t> text = in.Bytes(in.Byte());
-        PELLAX_CLIENT_SetUserData(handle, type, std::string(text.begin(), text.end()).c_str());
+    case kClientHostUserData:
+        PELLAX_CLIENT_SetUserData(handle, in.Byte() % 3, in.Text().c_str());
         break;
-    }
     case kClientHostSyncSend:
         SyncCall(in, [&](PELLAX_Message* request, PELLAX_Message* response) {
             return PELLAX_CLIENT_SynSend(handle, request, response, kSyncTimeoutSeconds);
