@@ -10,14 +10,13 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdio>
 #include <functional>
-#include <mutex>
 #include <thread>
 #include <vector>
 
 #include "BenchSupport.h"
+#include "platform/OrvLockEvent.h"
 #include "platform/OrvSession.h"
 
 using namespace pellax_bench;
@@ -34,28 +33,6 @@ double Seconds(Clock::time_point start)
 {
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
-
-// A waitable flag for the benchmark's main thread.
-class CDone {
-public:
-    void Set()
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_bDone = true;
-        m_condition.notify_all();
-    }
-    void Wait()
-    {
-        std::unique_lock<std::mutex> lock(m_mutex);
-        m_condition.wait(lock, [this] { return m_bDone; });
-        m_bDone = false;
-    }
-
-private:
-    std::mutex m_mutex;
-    std::condition_variable m_condition;
-    bool m_bDone = false;
-};
 
 double PlainRoundTrip(size_t size)
 {
@@ -130,34 +107,34 @@ public:
         if (m_bEcho) {
             server->Send(client, frame);
         } else if (++m_nReceived == m_nExpected) {
-            m_done.Set();
+            m_done.Signal();
         }
     }
 
     bool m_bEcho = true;
     int m_nExpected = 0;
     std::atomic<int> m_nReceived{0};
-    CDone m_done;
+    COrvLockEvent m_done{0, 0};  // auto-reset: each wait takes one signal
 };
 
 class CPingClient : public IOrvClientSessionSink {
 public:
-    void OnJoin(IOrvClientSession*, uint32_t) override { m_joined.Set(); }
+    void OnJoin(IOrvClientSession*, uint32_t) override { m_joined.Signal(); }
     void OnLeave(IOrvClientSession*, uint32_t) override {}
-    void OnCanSendAgain(IOrvClientSession*, uint32_t) override { m_room.Set(); }
+    void OnCanSendAgain(IOrvClientSession*, uint32_t) override { m_room.Signal(); }
     void OnReceive(IOrvClientSession* session, COrvMessageBlock* frame) override
     {
         if (++m_nEchoes == kRoundTrips) {
-            m_done.Set();
+            m_done.Signal();
             return;
         }
         session->Send(0, frame);
     }
 
     std::atomic<int> m_nEchoes{0};
-    CDone m_joined;
-    CDone m_room;
-    CDone m_done;
+    COrvLockEvent m_joined{0, 0};  // auto-reset: each wait takes one signal
+    COrvLockEvent m_room{0, 0};
+    COrvLockEvent m_done{0, 0};
 };
 
 struct TransportPair {
