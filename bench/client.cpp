@@ -62,7 +62,7 @@ int OnServerNotify(unsigned int id, unsigned int type, PELLAX_Message* message, 
     return 0;
 }
 
-// The framed message doubles as the payload: prefix and body, the same bytes the baseline sends.
+// The body of the baseline's framed message, so both carry the same bytes.
 bool SynSend(unsigned int handle, std::vector<uint8_t>& payload)
 {
     PELLAX_Message request{};
