@@ -26,23 +26,6 @@ void* CountingAllocator(uint64_t size)
     return new unsigned char[size];
 }
 
-PELLAX_Message Request(uint32_t command, const std::string& body)
-{
-    PELLAX_Message message;
-    std::memset(&message, 0, sizeof(message));
-    message.command = command;
-    message.data = reinterpret_cast<unsigned char*>(const_cast<char*>(body.data()));
-    message.dataLength = static_cast<int32_t>(body.size());
-    return message;
-}
-
-PELLAX_Message EmptyRecord()
-{
-    PELLAX_Message message;
-    std::memset(&message, 0, sizeof(message));
-    return message;
-}
-
 void FreeRecord(PELLAX_Message* record)
 {
     for (PELLAX_MessageExt* node = record->ext; node != nullptr;) {
@@ -62,7 +45,7 @@ protected:
         m_handle = static_cast<unsigned>(PELLAX_CLIENT_CreateSession("127.0.0.1", m_peer.GetPort(), nullptr));
         ASSERT_EQ(m_handle, 0u);
         ASSERT_TRUE(m_peer.Accept());
-        ASSERT_TRUE(m_host->WaitFor(m_handle, 1));
+        ASSERT_TRUE(m_host->WaitFor(1, m_handle));
     }
 
     // The next frame that is not a Register.
@@ -89,8 +72,7 @@ TEST_F(ClientSendWireTest, SendPutsTheRecordOnTheWire)
     std::string body = "hello";
     PELLAX_MessageExt second{8, 2, reinterpret_cast<unsigned char*>(const_cast<char*>("yz")), nullptr};
     PELLAX_MessageExt first{7, 1, reinterpret_cast<unsigned char*>(const_cast<char*>("x")), &second};
-    PELLAX_Message message = Request(2000, body);
-    message.sequence = 31;
+    PELLAX_Message message = MakeRecord(2000, 31, body);
     message.flag = 0x1FF;
     message.ext = &first;
     ASSERT_EQ(PELLAX_CLIENT_Send(m_handle, &message), 0);
@@ -104,17 +86,16 @@ TEST_F(ClientSendWireTest, SendPutsTheRecordOnTheWire)
     EXPECT_EQ(frame.BodyText(), body);
     ASSERT_EQ(frame.exts.size(), 2u);
     EXPECT_EQ(frame.exts[0].type, 7u);
-    EXPECT_EQ(Text(frame.exts[0].data), "x");
+    EXPECT_EQ(frame.exts[0].data, Bytes("x"));
     EXPECT_EQ(frame.exts[1].type, 8u);
-    EXPECT_EQ(Text(frame.exts[1].data), "yz");
+    EXPECT_EQ(frame.exts[1].data, Bytes("yz"));
 }
 
 TEST_F(ClientSendWireTest, SynSendFillsTheResponseRecordWithTheRecordsAllocator)
 {
     std::string body = "question";
-    PELLAX_Message request = Request(1000, body);
-    request.sequence = 1234;
-    PELLAX_Message response = EmptyRecord();
+    PELLAX_Message request = MakeRecord(1000, 1234, body);
+    PELLAX_Message response{};
     response.allocator = &CountingAllocator;
     g_allocations = 0;
     auto call = std::async(std::launch::async, [&] { return PELLAX_CLIENT_SynSend(m_handle, &request, &response, 10); });
@@ -124,13 +105,10 @@ TEST_F(ClientSendWireTest, SynSendFillsTheResponseRecordWithTheRecordsAllocator)
     EXPECT_EQ(asked.command, 1000u);
     EXPECT_NE(asked.sequence & kSyncBit, 0u);
     EXPECT_EQ(asked.BodyText(), body);
-    WireFrame answer;
-    answer.command = 1001;
-    answer.sequence = asked.sequence;
+    WireFrame answer = MakeFrame(1001, asked.sequence, "answer!");
     answer.flag = 9;
     answer.timestamp = 555;
     answer.exts = {{1, Bytes("first")}, {2, Bytes("second")}};
-    answer.SetBody("answer!");
     ASSERT_TRUE(m_peer.SendFrame(answer));
 
     ASSERT_EQ(call.wait_for(10s), std::future_status::ready);
@@ -149,42 +127,20 @@ TEST_F(ClientSendWireTest, SynSendFillsTheResponseRecordWithTheRecordsAllocator)
     EXPECT_EQ(response.ext->next->next, nullptr);
     EXPECT_EQ(g_allocations.load(), 3);  // two nodes and the body
     FreeRecord(&response);
-    EXPECT_EQ(m_host->Count(m_handle, 0), 0u);
-}
-
-TEST_F(ClientSendWireTest, SynSendWithoutAllocatorUsesLibraryMemory)
-{
-    std::string body = "q";
-    PELLAX_Message request = Request(1000, body);
-    PELLAX_Message response = EmptyRecord();
-    auto call = std::async(std::launch::async, [&] { return PELLAX_CLIENT_SynSend(m_handle, &request, &response, 10); });
-    WireFrame asked;
-    ASSERT_TRUE(ReceiveData(&asked));
-    WireFrame answer;
-    answer.command = 1001;
-    answer.sequence = asked.sequence;
-    answer.SetBody("library");
-    ASSERT_TRUE(m_peer.SendFrame(answer));
-    ASSERT_EQ(call.get(), 0);
-    EXPECT_EQ(std::string(reinterpret_cast<char*>(response.data), static_cast<size_t>(response.dataLength)),
-              "library");
-    FreeRecord(&response);
+    EXPECT_EQ(m_host->Count(0, m_handle), 0u);
 }
 
 TEST_F(ClientSendWireTest, AHeaderOnlySynSendIsAnsweredHeaderOnly)
 {
-    PELLAX_Message request = EmptyRecord();
+    PELLAX_Message request{};
     request.command = 40;
-    PELLAX_Message response = EmptyRecord();
+    PELLAX_Message response{};
     auto call = std::async(std::launch::async, [&] { return PELLAX_CLIENT_SynSend(m_handle, &request, &response, 10); });
     WireFrame asked;
     ASSERT_TRUE(ReceiveData(&asked));
     EXPECT_EQ(asked.command, 40u);
     EXPECT_TRUE(asked.body.empty());
-    WireFrame answer;
-    answer.command = 41;
-    answer.sequence = asked.sequence;
-    ASSERT_TRUE(m_peer.SendFrame(answer));
+    ASSERT_TRUE(m_peer.SendFrame(MakeFrame(41, asked.sequence, "")));
     ASSERT_EQ(call.get(), 0);
     EXPECT_EQ(response.command, 41u);
     EXPECT_EQ(response.dataLength, 0);
@@ -194,13 +150,13 @@ TEST_F(ClientSendWireTest, AHeaderOnlySynSendIsAnsweredHeaderOnly)
 TEST_F(ClientSendWireTest, AnUnansweredSynSendGivesMinusTwoAfterItsTimeOut)
 {
     std::string body = "anyone?";
-    PELLAX_Message request = Request(1000, body);
-    PELLAX_Message response = EmptyRecord();
+    PELLAX_Message request = MakeRecord(1000, 0, body);
+    PELLAX_Message response{};
     Clock::time_point start = Clock::now();
     EXPECT_EQ(PELLAX_CLIENT_SynSend(m_handle, &request, &response, 1), -2);
     EXPECT_GT(std::chrono::duration<double>(Clock::now() - start).count(), 0.9);
     EXPECT_EQ(response.data, nullptr);
-    EXPECT_EQ(m_host->CountLines("[session=0,len=7]Send Failed. ClientSession"), 1u);
+    EXPECT_EQ(CountLogLines("[session=0,len=7]Send Failed. ClientSession"), 1u);
     WireFrame asked;
     EXPECT_TRUE(ReceiveData(&asked));
 }
@@ -208,15 +164,12 @@ TEST_F(ClientSendWireTest, AnUnansweredSynSendGivesMinusTwoAfterItsTimeOut)
 TEST_F(ClientSendWireTest, AShortFrameIsDroppedAndNeverAnswersAWaitingCall)
 {
     std::string body = "wait";
-    PELLAX_Message request = Request(1000, body);
-    PELLAX_Message response = EmptyRecord();
+    PELLAX_Message request = MakeRecord(1000, 0, body);
+    PELLAX_Message response{};
     auto call = std::async(std::launch::async, [&] { return PELLAX_CLIENT_SynSend(m_handle, &request, &response, 2); });
     WireFrame asked;
     ASSERT_TRUE(ReceiveData(&asked));
-    WireFrame shortAnswer;
-    shortAnswer.command = 1001;
-    shortAnswer.sequence = asked.sequence;
-    shortAnswer.SetBody("abc");
+    WireFrame shortAnswer = MakeFrame(1001, asked.sequence, "abc");
     shortAnswer.bodyLengthField = 100;
     ASSERT_TRUE(m_peer.SendFrame(shortAnswer));
     WireFrame shortData = shortAnswer;
@@ -225,15 +178,13 @@ TEST_F(ClientSendWireTest, AShortFrameIsDroppedAndNeverAnswersAWaitingCall)
     ASSERT_TRUE(m_peer.SendMessage(std::vector<uint8_t>(20, 1)));
     EXPECT_EQ(call.get(), -2);
 
-    WireFrame whole;
-    whole.command = 2;
-    whole.SetBody("whole");
-    ASSERT_TRUE(m_peer.SendFrame(whole));
-    ASSERT_TRUE(m_host->WaitFor(m_handle, 0));
-    EXPECT_EQ(m_host->Count(m_handle, 0), 1u);
-    EXPECT_EQ(m_host->Events(m_handle, 0)[0].data, "whole");
+    ASSERT_TRUE(m_peer.SendFrame(MakeFrame(2, 0, "whole")));
+    HostEvent event;
+    ASSERT_TRUE(m_host->WaitFor(0, m_handle, &event));
+    EXPECT_EQ(m_host->Count(0, m_handle), 1u);
+    EXPECT_EQ(event.data, "whole");
     size_t dropped = 0;
-    for (const LogLine& line : m_host->Lines()) {
+    for (const LogLine& line : LogLines()) {
         if (line.text.find("short frame dropped") != std::string::npos) {
             EXPECT_EQ(line.level, 4);
             ++dropped;
@@ -247,9 +198,9 @@ TEST_F(ClientSendWireTest, ExtensionsOverTheSixteenBitAreaAreRefusedAndNothingIs
     std::vector<unsigned char> big(65528, 'e');  // 8 + 65528 = 65536 encoded bytes
     PELLAX_MessageExt node{1, static_cast<uint32_t>(big.size()), big.data(), nullptr};
     std::string body = "b";
-    PELLAX_Message message = Request(2, body);
+    PELLAX_Message message = MakeRecord(2, 0, body);
     message.ext = &node;
-    PELLAX_Message response = EmptyRecord();
+    PELLAX_Message response{};
     EXPECT_EQ(PELLAX_CLIENT_Send(m_handle, &message), -4);
     EXPECT_EQ(PELLAX_CLIENT_SynSend(m_handle, &message, &response, 1), -4);
     WireFrame frame;
@@ -266,28 +217,25 @@ TEST_F(ClientSendWireTest, SynSendFromTheSessionsOwnCallbackFailsAtOnce)
 {
     std::promise<std::pair<int, double>> outcome;
     std::atomic<bool> once{false};
-    m_host->SetHook([&](unsigned int handle, unsigned int type, PELLAX_Message*) {
-        if (type != 0 || once.exchange(true)) {
+    m_host->SetHook([&](const HostEvent& event) {
+        if (event.type != 0 || once.exchange(true)) {
             return;
         }
         std::string body = "inner";
-        PELLAX_Message request = Request(1000, body);
-        PELLAX_Message response = EmptyRecord();
+        PELLAX_Message request = MakeRecord(1000, 0, body);
+        PELLAX_Message response{};
         Clock::time_point start = Clock::now();
-        int result = PELLAX_CLIENT_SynSend(handle, &request, &response, 5);
+        int result = PELLAX_CLIENT_SynSend(event.id, &request, &response, 5);
         outcome.set_value({result, std::chrono::duration<double>(Clock::now() - start).count()});
     });
-    WireFrame frame;
-    frame.command = 2;
-    frame.SetBody("go");
-    ASSERT_TRUE(m_peer.SendFrame(frame));
+    ASSERT_TRUE(m_peer.SendFrame(MakeFrame(2, 0, "go")));
     auto result = outcome.get_future();
     ASSERT_EQ(result.wait_for(10s), std::future_status::ready);
     auto [code, seconds] = result.get();
     m_host->SetHook(nullptr);
     EXPECT_EQ(code, -2);
     EXPECT_LT(seconds, 2.0);
-    EXPECT_EQ(m_host->CountLines("SyncSend on the session's own thread."), 1u);
+    EXPECT_EQ(CountLogLines("SyncSend on the session's own thread."), 1u);
 }
 
 }  // namespace

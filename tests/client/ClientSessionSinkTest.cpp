@@ -68,7 +68,7 @@ TEST_F(ClientSessionSinkTest, DetachingTheSinkWaitsForTheNotificationInProgressA
 
     session->OnReceive(nullptr, DataFrame().Get());
     EXPECT_EQ(sink.m_nReceived.load(), 1);
-    EXPECT_EQ(m_host->CountLines("[0x01900017] - m_pSink is null"), 1u);
+    EXPECT_EQ(CountLogLines("[0x01900017] - m_pSink is null"), 1u);
     session->Close(0);
     session->Finalize();
 }

@@ -6,6 +6,7 @@
 #include "ServerFixture.h"
 #include "context/ContextMgr.h"
 #include "frame/Singleton.h"
+#include "support/EventThreadHelper.h"
 
 namespace pellax_test {
 namespace {
@@ -16,16 +17,6 @@ void* CountingAllocator(uint64_t size)
 {
     ++g_allocations;
     return new unsigned char[size > 0 ? size : 1];
-}
-
-// The record points into body, which must outlive it (a literal, or a string the caller keeps).
-PELLAX_Message Message(uint32_t command, std::string& body)
-{
-    PELLAX_Message message{};
-    message.command = command;
-    message.data = reinterpret_cast<unsigned char*>(body.data());
-    message.dataLength = static_cast<int32_t>(body.size());
-    return message;
 }
 
 PELLAX_Message Message(uint32_t command, const char* literal)
@@ -48,18 +39,11 @@ WireFrame Answer(const WireFrame& request, uint32_t command, const std::string& 
     return answer;
 }
 
-struct Nudge : IOrvCustomizeEvent {
-    int OnEvent() override { return 0; }
-};
-
 // Wakes the manager's thread, so bookkeeping that waits for a wake-up gets done while a test polls.
 size_t OpenContexts()
 {
     auto* contexts = COrvSingletonT<ORV::PELLAX::CContextMgr>::Instance();
-    auto* nudge = new Nudge;
-    if (contexts->GetThread()->PostEvent(nudge) != 0) {
-        delete nudge;
-    }
+    Post(contexts->GetThread(), [] {});
     return contexts->GetContextCountForTest();
 }
 
@@ -80,8 +64,7 @@ protected:
 TEST_F(SendTest, AsyncSendArrivesByteExact)
 {
     std::string body("hello\0world", 11);
-    PELLAX_Message message = Message(2000, body);
-    message.sequence = 0x01020304;
+    PELLAX_Message message = MakeRecord(2000, 0x01020304, body);
     message.flag = 0x1FE;
     unsigned char first[] = {1, 2, 3};
     PELLAX_MessageExt second{8, 0, nullptr, nullptr};
@@ -110,7 +93,7 @@ TEST_F(SendTest, SendsRefuseUnknownIdsNullDataAndOversizedExtensions)
     EXPECT_EQ(PELLAX_SERVER_Send(m_id + 1, &message), -4);
     EXPECT_EQ(PELLAX_SERVER_SynSend(m_id + 1, &message, &response, 1), -4);
     EXPECT_EQ(PELLAX_SERVER_Send(0xFFFFFFFFu, &message), -4);
-    EXPECT_TRUE(HasLog(4, "[session=" + std::to_string(m_id + 1) + "]Cannot find clientSession handle."));
+    EXPECT_TRUE(HasLogLine(4, "[session=" + std::to_string(m_id + 1) + "]Cannot find clientSession handle."));
     PELLAX_Message noData = Message(2, "x");
     noData.data = nullptr;
     EXPECT_EQ(PELLAX_SERVER_Send(m_id, &noData), -4);
@@ -134,32 +117,10 @@ TEST_F(SendTest, SendsRefuseUnknownIdsNullDataAndOversizedExtensions)
     EXPECT_EQ(frame.exts.size(), 2u);
 }
 
-TEST_F(SendTest, SyncSendCarriesAFreshSyncSequenceAndReturnsTheAnswer)
+TEST_F(SendTest, SyncSendCarriesAFreshSyncSequenceAndReturnsTheAnswerInTheAllocatorsMemory)
 {
     PELLAX_Message request = Message(300, "question");
     request.sequence = 12345;
-    PELLAX_Message response{};
-    std::thread peer([&] {
-        WireFrame frame;
-        if (m_peer.ReceiveFrame(&frame)) {
-            m_peer.SendFrame(Answer(frame, 301, "the answer"));
-        }
-    });
-    ASSERT_EQ(PELLAX_SERVER_SynSend(m_id, &request, &response, 10), 0);
-    peer.join();
-    EXPECT_EQ(response.sequence, 12345u);
-    EXPECT_EQ(response.command, 301u);
-    EXPECT_EQ(response.timestamp, 4242u);
-    EXPECT_EQ(response.flag, 9);
-    ASSERT_EQ(response.dataLength, 10);
-    EXPECT_EQ(std::string(reinterpret_cast<char*>(response.data), 10), "the answer");
-    PELLAX_FreeBuffer(response.data);
-    EXPECT_TRUE(WaitUntil([] { return OpenContexts() == 0; }));
-}
-
-TEST_F(SendTest, SyncSendUsesTheResponseAllocatorWhenGiven)
-{
-    PELLAX_Message request = Message(300, "q");
     PELLAX_Message response{};
     response.allocator = &CountingAllocator;
     g_allocations = 0;
@@ -168,15 +129,21 @@ TEST_F(SendTest, SyncSendUsesTheResponseAllocatorWhenGiven)
         WireFrame frame;
         if (m_peer.ReceiveFrame(&frame)) {
             sentSequence = frame.sequence;
-            m_peer.SendFrame(Answer(frame, 301, "abc"));
+            m_peer.SendFrame(Answer(frame, 301, "the answer"));
         }
     });
     ASSERT_EQ(PELLAX_SERVER_SynSend(m_id, &request, &response, 10), 0);
     peer.join();
     EXPECT_NE(sentSequence & 0x80000000u, 0u);
+    EXPECT_EQ(response.sequence, 12345u);
+    EXPECT_EQ(response.command, 301u);
+    EXPECT_EQ(response.timestamp, 4242u);
+    EXPECT_EQ(response.flag, 9);
     EXPECT_EQ(g_allocations.load(), 1);
-    EXPECT_EQ(std::string(reinterpret_cast<char*>(response.data), 3), "abc");
+    ASSERT_EQ(response.dataLength, 10);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(response.data), 10), "the answer");
     delete[] static_cast<unsigned char*>(static_cast<void*>(response.data));
+    EXPECT_TRUE(WaitUntil([] { return OpenContexts() == 0; }));
 }
 
 TEST_F(SendTest, SyncSendTimesOutWhenNobodyAnswersAndLeavesNoContext)
@@ -202,8 +169,8 @@ TEST_F(SendTest, SyncSendTimesOutWhenNobodyAnswersAndLeavesNoContext)
     peer.join();
     EXPECT_EQ(response.data, nullptr);
     EXPECT_TRUE(WaitUntil([] { return OpenContexts() == 0; }));
-    EXPECT_TRUE(m_notes.WaitForCount(0, 2));  // the two whole ones went to the host instead
-    EXPECT_EQ(m_notes.Count(0), 2u);
+    EXPECT_TRUE(m_host->WaitForCount(0, 2));  // the two whole ones went to the host instead
+    EXPECT_EQ(m_host->Count(0), 2u);
 }
 
 TEST_F(SendTest, TwoSyncSendsInFlightEachGetTheirOwnAnswer)
@@ -224,7 +191,7 @@ TEST_F(SendTest, TwoSyncSendsInFlightEachGetTheirOwnAnswer)
     for (int i = 0; i < 2; ++i) {
         callers[i] = std::thread([&, i] {
             std::string body = "q" + std::to_string(i);
-            PELLAX_Message request = Message(400 + 2 * i, body);
+            PELLAX_Message request = MakeRecord(400 + 2 * i, 0, body);
             PELLAX_Message response{};
             results[i] = PELLAX_SERVER_SynSend(m_id, &request, &response, 10);
             if (results[i] == 0) {
@@ -249,27 +216,25 @@ TEST_F(SendTest, SyncSendInsideANotificationReturnsAtOnce)
 {
     std::atomic<int> result{1};
     std::atomic<long long> elapsedMs{-1};
-    m_notes.SetHook([&](const Notification& note) {
+    m_host->SetHook([&](const HostEvent& note) {
         if (note.type != 0) {
             return;
         }
-        std::string body = "q";
-        PELLAX_Message request = Message(500, body);
+        PELLAX_Message request = Message(500, "q");
         PELLAX_Message response{};
         auto start = std::chrono::steady_clock::now();
         result = PELLAX_SERVER_SynSend(note.id, &request, &response, 5);
         elapsedMs = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start)
                         .count();
     });
-    WireFrame frame;
-    frame.command = 2;
+    WireFrame frame = MakeFrame(2, 0, "");
     ASSERT_TRUE(m_peer.SendFrame(frame));
     ASSERT_TRUE(WaitUntil([&] { return elapsedMs.load() >= 0; }));
     EXPECT_EQ(result.load(), -1);
     EXPECT_LT(elapsedMs.load(), 1000);
-    EXPECT_TRUE(HasLog(4, "CServerSession::SyncSend("));
+    EXPECT_TRUE(HasLogLine(4, "CServerSession::SyncSend("));
     EXPECT_TRUE(m_peer.ReceivesNothing(std::chrono::milliseconds(100)));
-    m_notes.SetHook(nullptr);
+    m_host->SetHook(nullptr);
 }
 
 }  // namespace

@@ -14,7 +14,7 @@ namespace {
 
 struct LogBook {
     std::mutex mutex;
-    std::vector<std::pair<int, std::string>> lines;
+    std::vector<LogLine> lines;
 };
 
 LogBook& Book()
@@ -31,13 +31,35 @@ int OnLog(int level, const char*, const char* format, ...)
     std::vsnprintf(line, sizeof(line), format, args);
     va_end(args);
     std::lock_guard<std::mutex> guard(Book().mutex);
-    Book().lines.emplace_back(level, line);
+    Book().lines.push_back({level, line});
     return 0;
+}
+
+HostEvent Copy(unsigned int id, unsigned int type, const PELLAX_Message* message)
+{
+    HostEvent event;
+    event.id = id;
+    event.type = type;
+    event.at = std::chrono::steady_clock::now();
+    if (message == nullptr) {
+        return event;
+    }
+    event.hasRecord = true;
+    event.command = message->command;
+    event.sequence = message->sequence;
+    event.timestamp = message->timestamp;
+    event.flag = message->flag;
+    event.data.assign(reinterpret_cast<const char*>(message->data), static_cast<size_t>(message->dataLength));
+    for (const PELLAX_MessageExt* node = message->ext; node != nullptr; node = node->next) {
+        event.exts.emplace_back(node->type, std::string(reinterpret_cast<const char*>(node->data), node->length));
+    }
+    return event;
 }
 
 }  // namespace
 
-CHostRecorder::CHostRecorder(Side side) : m_side(side), m_dataCounts(1024, 0)
+CHostRecorder::CHostRecorder(Side side, bool keepDataFrames)
+    : m_side(side), m_bKeepData(keepDataFrames), m_dataCounts(1024, 0)
 {
     if (m_side == kServer) {
         PELLAX_SERVER_SetNotifyCallBack(&CHostRecorder::OnNotify, this);
@@ -62,25 +84,32 @@ void CHostRecorder::AnswerRequests(Answer answer)
     m_bAnswering = true;
 }
 
+void CHostRecorder::SetHook(Hook hook)
+{
+    std::lock_guard<std::mutex> guard(m_mutex);
+    m_hook = std::move(hook);
+}
+
 int CHostRecorder::OnNotify(unsigned int id, unsigned int type, PELLAX_Message* message, void* user)
 {
     auto* host = static_cast<CHostRecorder*>(user);
-    if (type == 0 && message != nullptr) {
+    bool data = type == 0 && message != nullptr;
+    if (!data || host->m_bKeepData) {
+        HostEvent event = Copy(id, type, message);
+        Hook hook;
+        {
+            std::lock_guard<std::mutex> guard(host->m_mutex);
+            host->m_typeCounts[type % 8] += data ? 0 : 1;
+            host->m_events.push_back(event);
+            hook = host->m_hook;
+        }
+        if (hook) {
+            hook(event);
+        }
+    }
+    if (data) {
         host->Reply(id, message);
-        return 0;
     }
-    HostEvent event;
-    event.id = id;
-    event.type = type;
-    event.at = std::chrono::steady_clock::now();
-    if (message != nullptr) {
-        event.command = message->command;
-        event.sequence = message->sequence;
-        event.data.assign(reinterpret_cast<const char*>(message->data), static_cast<size_t>(message->dataLength));
-    }
-    std::lock_guard<std::mutex> guard(host->m_mutex);
-    host->m_typeCounts[type % 8] += 1;
-    host->m_events.push_back(std::move(event));
     return 0;
 }
 
@@ -105,6 +134,12 @@ void CHostRecorder::Reply(unsigned int id, PELLAX_Message* message)
     } else {
         PELLAX_CLIENT_Send(id, &reply);
     }
+}
+
+std::vector<HostEvent> CHostRecorder::Events()
+{
+    std::lock_guard<std::mutex> guard(m_mutex);
+    return m_events;
 }
 
 std::vector<HostEvent> CHostRecorder::Events(unsigned int type)
@@ -139,17 +174,11 @@ size_t CHostRecorder::Count(unsigned int type, int id)
 
 bool CHostRecorder::WaitFor(unsigned int type, int id, HostEvent* found, std::chrono::milliseconds limit)
 {
-    return WaitForAfter(type, id, std::chrono::steady_clock::time_point{}, found, limit);
-}
-
-bool CHostRecorder::WaitForAfter(unsigned int type, int id, std::chrono::steady_clock::time_point after,
-                                 HostEvent* found, std::chrono::milliseconds limit)
-{
     return WaitUntil(
         [&] {
             std::lock_guard<std::mutex> guard(m_mutex);
             for (const HostEvent& event : m_events) {
-                if (event.type == type && (id < 0 || event.id == static_cast<unsigned int>(id)) && event.at >= after) {
+                if (event.type == type && (id < 0 || event.id == static_cast<unsigned int>(id))) {
                     if (found != nullptr) {
                         *found = event;
                     }
@@ -159,6 +188,11 @@ bool CHostRecorder::WaitForAfter(unsigned int type, int id, std::chrono::steady_
             return false;
         },
         limit);
+}
+
+bool CHostRecorder::WaitForCount(unsigned int type, size_t count, int id, std::chrono::milliseconds limit)
+{
+    return WaitUntil([&] { return Count(type, id) >= count; }, limit);
 }
 
 PELLAX_Message MakeRecord(uint32_t command, uint32_t sequence, const std::string& body)
@@ -192,12 +226,26 @@ void StartLibrary()
     PELLAX_Init(&OnLog);
 }
 
-bool HasLogLine(int level, const std::string& part)
+std::vector<LogLine> LogLines()
 {
     std::lock_guard<std::mutex> guard(Book().mutex);
-    return std::any_of(Book().lines.begin(), Book().lines.end(), [&](const std::pair<int, std::string>& line) {
-        return line.first == level && line.second.find(part) != std::string::npos;
+    return Book().lines;
+}
+
+bool HasLogLine(int level, const std::string& part)
+{
+    std::vector<LogLine> lines = LogLines();
+    return std::any_of(lines.begin(), lines.end(), [&](const LogLine& line) {
+        return line.level == level && line.text.find(part) != std::string::npos;
     });
+}
+
+size_t CountLogLines(const std::string& part)
+{
+    std::vector<LogLine> lines = LogLines();
+    return static_cast<size_t>(std::count_if(lines.begin(), lines.end(), [&](const LogLine& line) {
+        return line.text.find(part) != std::string::npos;
+    }));
 }
 
 size_t ResidentBytes()

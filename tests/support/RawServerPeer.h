@@ -3,39 +3,45 @@
 #ifndef PELLAX_TEST_SUPPORT_RAW_SERVER_PEER_H
 #define PELLAX_TEST_SUPPORT_RAW_SERVER_PEER_H
 
-#include <chrono>
-#include <cstdint>
-#include <vector>
-
 #include "support/RawSocket.h"
-#include "support/Wait.h"
-#include "support/WireFrame.h"
 
 namespace pellax_test {
 
 class CRawServerPeer {
 public:
     // Listens at once; a backlog that is never drained keeps later connects waiting.
-    explicit CRawServerPeer(int backlog = 64);
+    explicit CRawServerPeer(int backlog = 64) : m_listener(CRawSocket::Listen(backlog, &m_nPort)) {}
 
     bool IsListening() const { return m_listener.IsValid(); }
     uint16_t GetPort() const { return m_nPort; }
     void CloseListener() { m_listener.Close(); }
 
     // Takes the next connection, replacing the current one.
-    bool Accept(std::chrono::milliseconds timeout = kWaitLimit);
+    bool Accept(std::chrono::milliseconds timeout = kWaitLimit)
+    {
+        m_connection = m_listener.Accept(timeout);
+        return m_connection.IsValid();
+    }
     bool IsConnected() const { return m_connection.IsValid(); }
     void CloseConnection() { m_connection.Close(); }
 
-    bool SendFrame(const WireFrame& frame);
+    bool SendFrame(const WireFrame& frame) { return m_connection.IsValid() && m_connection.SendFrame(frame); }
     // Any bytes as one length-prefixed message, for frames that lie about their lengths.
-    bool SendMessage(const std::vector<uint8_t>& frameBytes);
+    bool SendMessage(const std::vector<uint8_t>& frameBytes)
+    {
+        return m_connection.IsValid() && m_connection.SendAll(EncodeMessage(frameBytes));
+    }
 
-    bool ReceiveFrame(WireFrame* frame, std::chrono::milliseconds timeout = kWaitLimit);
+    bool ReceiveFrame(WireFrame* frame, std::chrono::milliseconds timeout = kWaitLimit)
+    {
+        return m_connection.ReceiveFrame(frame, timeout);
+    }
     // Skips other frames until one with this command arrives.
     bool ReceiveCommand(uint32_t command, WireFrame* frame, std::chrono::milliseconds timeout = kWaitLimit);
-    // True when nothing arrives and the connection stays open for the whole window.
-    bool ReceivesNothing(std::chrono::milliseconds window = kQuietWindow);
+    bool ReceivesNothing(std::chrono::milliseconds window = kQuietWindow)
+    {
+        return m_connection.ReceivesNothing(window);
+    }
     bool WaitClosed(std::chrono::milliseconds timeout = kWaitLimit) { return m_connection.WaitClosed(timeout); }
 
 private:

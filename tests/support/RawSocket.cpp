@@ -2,12 +2,14 @@
 
 #include <arpa/inet.h>
 #include <dirent.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <thread>
 #include <unistd.h>
+
+#include <cerrno>
 
 namespace pellax_test {
 
@@ -59,13 +61,26 @@ CRawSocket& CRawSocket::operator=(CRawSocket&& other) noexcept
     return *this;
 }
 
-CRawSocket CRawSocket::Connect(uint16_t port)
+CRawSocket CRawSocket::Connect(uint16_t port, std::chrono::milliseconds limit)
 {
     CRawSocket socket(::socket(AF_INET, SOCK_STREAM, 0));
-    sockaddr_in address = Loopback(port);
-    if (!socket.IsValid() || ::connect(socket.m_fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0) {
+    if (!socket.IsValid()) {
         return {};
     }
+    // Non-blocking while connecting: a full accept queue would otherwise hold the test for minutes.
+    int flags = ::fcntl(socket.m_fd, F_GETFL, 0);
+    ::fcntl(socket.m_fd, F_SETFL, flags | O_NONBLOCK);
+    sockaddr_in address = Loopback(port);
+    if (::connect(socket.m_fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0) {
+        pollfd entry{socket.m_fd, POLLOUT, 0};
+        int error = 0;
+        socklen_t size = sizeof(error);
+        if (errno != EINPROGRESS || ::poll(&entry, 1, static_cast<int>(limit.count())) != 1 ||
+            ::getsockopt(socket.m_fd, SOL_SOCKET, SO_ERROR, &error, &size) != 0 || error != 0) {
+            return {};
+        }
+    }
+    ::fcntl(socket.m_fd, F_SETFL, flags);
     int on = 1;
     ::setsockopt(socket.m_fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof(on));
     return socket;
@@ -116,6 +131,9 @@ bool CRawSocket::SendAll(const std::vector<uint8_t>& bytes)
 
 bool CRawSocket::ReadExactly(std::vector<uint8_t>* bytes, size_t n, std::chrono::milliseconds limit)
 {
+    if (m_fd < 0) {
+        return false;
+    }
     auto deadline = std::chrono::steady_clock::now() + limit;
     bytes->resize(n);
     size_t done = 0;
@@ -138,15 +156,14 @@ bool CRawSocket::ReadMessage(std::vector<uint8_t>* body, std::chrono::millisecon
     if (!ReadExactly(&prefix, 4, limit)) {
         return false;
     }
-    uint32_t length = (uint32_t(prefix[0]) << 24) | (uint32_t(prefix[1]) << 16) | (uint32_t(prefix[2]) << 8) | prefix[3];
-    return ReadExactly(body, length, limit);
+    return ReadExactly(body, GetU32(prefix.data()), limit);
 }
 
 bool CRawSocket::WaitClosed(std::chrono::milliseconds limit)
 {
     auto deadline = std::chrono::steady_clock::now() + limit;
     uint8_t buffer[4096];
-    for (;;) {
+    while (m_fd >= 0) {
         if (!WaitReadable(m_fd, deadline)) {
             return false;
         }
@@ -154,18 +171,26 @@ bool CRawSocket::WaitClosed(std::chrono::milliseconds limit)
             return true;
         }
     }
+    return false;
+}
+
+bool CRawSocket::ReceiveFrame(WireFrame* frame, std::chrono::milliseconds limit)
+{
+    std::vector<uint8_t> bytes;
+    return ReadMessage(&bytes, limit) && DecodeFrame(bytes, frame);
+}
+
+bool CRawSocket::ReceivesNothing(std::chrono::milliseconds window)
+{
+    pollfd entry{m_fd, POLLIN, 0};
+    return m_fd >= 0 && ::poll(&entry, 1, static_cast<int>(window.count())) == 0;
 }
 
 std::vector<uint8_t> BigEndianLength(uint32_t length)
 {
-    return {uint8_t(length >> 24), uint8_t(length >> 16), uint8_t(length >> 8), uint8_t(length)};
-}
-
-std::vector<uint8_t> WireMessage(const std::vector<uint8_t>& body)
-{
-    std::vector<uint8_t> wire = BigEndianLength(static_cast<uint32_t>(body.size()));
-    wire.insert(wire.end(), body.begin(), body.end());
-    return wire;
+    std::vector<uint8_t> bytes;
+    PutU32(bytes, length);
+    return bytes;
 }
 
 std::vector<uint8_t> PatternBytes(size_t size, uint32_t seed)
@@ -177,18 +202,6 @@ std::vector<uint8_t> PatternBytes(size_t size, uint32_t seed)
         byte = static_cast<uint8_t>(state >> 16);
     }
     return bytes;
-}
-
-bool PollUntil(const std::function<bool()>& predicate, std::chrono::milliseconds limit)
-{
-    auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!predicate()) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
 }
 
 size_t CountThreads()

@@ -1,5 +1,5 @@
 // A plain blocking TCP socket on 127.0.0.1 for tests that play the far end of the transport by hand,
-// and the bounded waits and process counters those tests need.
+// in raw bytes or in whole frames, and the bounded waits and process counters those tests need.
 #ifndef PELLAX_TEST_SUPPORT_RAW_SOCKET_H
 #define PELLAX_TEST_SUPPORT_RAW_SOCKET_H
 
@@ -8,6 +8,9 @@
 #include <functional>
 #include <string>
 #include <vector>
+
+#include "support/Wait.h"
+#include "support/WireFrame.h"
 
 namespace pellax_test {
 
@@ -23,8 +26,8 @@ public:
     CRawSocket(const CRawSocket&) = delete;
     CRawSocket& operator=(const CRawSocket&) = delete;
 
-    // A connected socket, or an invalid one when the connect failed.
-    static CRawSocket Connect(uint16_t port);
+    // A connected socket, or an invalid one when the connect failed or did not complete within the limit.
+    static CRawSocket Connect(uint16_t port, std::chrono::milliseconds limit = kRawSocketWait);
     // A listening socket on an ephemeral port of 127.0.0.1.
     static CRawSocket Listen(int backlog, uint16_t* port);
 
@@ -42,18 +45,29 @@ public:
     // True when the far end closes (or resets) within the limit; bytes still arriving are skipped.
     bool WaitClosed(std::chrono::milliseconds limit = kRawSocketWait);
 
+    bool SendFrame(const WireFrame& frame) { return SendAll(EncodeMessage(frame)); }
+    // One message parsed as a frame; false on time-out, close or when it is not a well-formed frame.
+    bool ReceiveFrame(WireFrame* frame, std::chrono::milliseconds limit = kRawSocketWait);
+    // True when nothing arrives and the connection stays open for the whole window.
+    bool ReceivesNothing(std::chrono::milliseconds window = kQuietWindow);
+
 private:
     int m_fd = -1;
 };
 
 // The wire form of one message: 4-byte big-endian length, then the body.
-std::vector<uint8_t> WireMessage(const std::vector<uint8_t>& body);
+inline std::vector<uint8_t> WireMessage(const std::vector<uint8_t>& body)
+{
+    return EncodeMessage(body);
+}
 std::vector<uint8_t> BigEndianLength(uint32_t length);
 // Recognisable bytes: body i of a test holds (seed + index) patterns that a mix-up would break.
 std::vector<uint8_t> PatternBytes(size_t size, uint32_t seed);
 
-// True once the predicate holds, polling; false when the limit passed first.
-bool PollUntil(const std::function<bool()>& predicate, std::chrono::milliseconds limit = kRawSocketWait);
+inline bool PollUntil(const std::function<bool()>& predicate, std::chrono::milliseconds limit = kRawSocketWait)
+{
+    return WaitUntil(predicate, limit);
+}
 
 // Threads and open descriptors of this process.
 size_t CountThreads();

@@ -155,23 +155,23 @@ bool DecodeFrame(const std::vector<uint8_t>& bytes, WireFrame* frame)
     return DecodeFrame(bytes.data(), bytes.size(), frame);
 }
 
-WireFrame MakeControlRequest(uint32_t command, uint32_t sequence, const std::string& jsonBody)
+WireFrame MakeFrame(uint32_t command, uint32_t sequence, const std::string& body)
 {
     WireFrame frame;
     frame.command = command;
     frame.sequence = sequence;
-    frame.SetBody(jsonBody);
+    frame.SetBody(body);
     return frame;
 }
 
 WireFrame MakeRegister(uint32_t sequence, const std::string& paramsJson)
 {
-    return MakeControlRequest(0, sequence, "{\"method\":\"Register\",\"params\":" + paramsJson + "}");
+    return MakeFrame(0, sequence, "{\"method\":\"Register\",\"params\":" + paramsJson + "}");
 }
 
 WireFrame MakeKeepalive(uint32_t sequence, const std::string& paramsJson)
 {
-    return MakeControlRequest(10, sequence, "{\"method\":\"Keepalive\",\"params\":" + paramsJson + "}");
+    return MakeFrame(10, sequence, "{\"method\":\"Keepalive\",\"params\":" + paramsJson + "}");
 }
 
 }  // namespace pellax_test

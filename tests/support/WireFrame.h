@@ -60,8 +60,9 @@ std::vector<uint8_t> EncodeMessage(const std::vector<uint8_t>& frameBytes);
 bool DecodeFrame(const uint8_t* data, size_t length, WireFrame* frame);
 bool DecodeFrame(const std::vector<uint8_t>& bytes, WireFrame* frame);
 
+// A frame with just these fields set; for control requests the body is the JSON text.
+WireFrame MakeFrame(uint32_t command, uint32_t sequence, const std::string& body);
 // Control requests as a client sends them: {"method":...,"params":{"pid":...}} by hand.
-WireFrame MakeControlRequest(uint32_t command, uint32_t sequence, const std::string& jsonBody);
 WireFrame MakeRegister(uint32_t sequence, const std::string& paramsJson);
 WireFrame MakeKeepalive(uint32_t sequence, const std::string& paramsJson);
 
