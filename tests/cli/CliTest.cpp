@@ -13,6 +13,7 @@
 
 #include "pellax.h"
 #include "support/FreePort.h"
+#include "support/Wait.h"
 
 namespace {
 
@@ -62,17 +63,13 @@ public:
             return m_status;
         }
         kill(m_pid, SIGINT);
-        for (int i = 0; i < 200; ++i) {
-            int status = 0;
-            if (waitpid(m_pid, &status, WNOHANG) == m_pid) {
-                m_status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-                m_pid = -1;
-                return m_status;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        int status = 0;
+        if (!pellax_test::WaitUntil([&] { return waitpid(m_pid, &status, WNOHANG) == m_pid; })) {
+            kill(m_pid, SIGKILL);
+            waitpid(m_pid, nullptr, 0);
+        } else if (WIFEXITED(status)) {
+            m_status = WEXITSTATUS(status);
         }
-        kill(m_pid, SIGKILL);
-        waitpid(m_pid, nullptr, 0);
         m_pid = -1;
         return m_status;
     }
@@ -82,36 +79,17 @@ private:
     int m_status = -1;
 };
 
-bool WaitListening(uint16_t port)
-{
-    for (int i = 0; i < 200; ++i) {
-        if (pellax_test::IsListening(port)) {
-            return true;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return false;
-}
-
-TEST(PellaxTool, CallAgainstServeEchoPrintsTheAnswerAndServeStopsCleanlyOnCtrlC)
+TEST(PellaxTool, ServeEchoAnswersCallAndALibraryClientByteExactAndStopsCleanlyOnCtrlC)
 {
     uint16_t port = pellax_test::PickFreePort();
     ServeProcess serve(port);
-    ASSERT_TRUE(WaitListening(port));
+    ASSERT_TRUE(pellax_test::WaitUntil([&] { return pellax_test::IsListening(port); }));
 
     RunResult call = RunTool("call --connect 127.0.0.1:" + std::to_string(port) +
                              " --command 1000 --data hello-there --ext 7=meta --timeout 5");
     EXPECT_EQ(call.status, 0) << call.output;
     EXPECT_NE(call.output.find("cmd=1001"), std::string::npos) << call.output;
     EXPECT_NE(call.output.find("\"hello-there\""), std::string::npos) << call.output;
-    EXPECT_EQ(serve.Stop(), 0);
-}
-
-TEST(PellaxTool, ServeEchoAnswersASynchronousRequestByteExact)
-{
-    uint16_t port = pellax_test::PickFreePort();
-    ServeProcess serve(port);
-    ASSERT_TRUE(WaitListening(port));
 
     PELLAX_Init(nullptr);
     int handle = PELLAX_CLIENT_CreateSession("127.0.0.1", port, nullptr);
@@ -144,6 +122,7 @@ TEST(PellaxTool, ServeEchoAnswersASynchronousRequestByteExact)
     PELLAX_FreeBuffer(response.data);
     PELLAX_CLIENT_DestroySession(static_cast<unsigned int>(handle));
     PELLAX_Uninit();
+    EXPECT_EQ(serve.Stop(), 0);
 }
 
 TEST(PellaxTool, SendToAClosedPortFailsWithAClearMessage)
