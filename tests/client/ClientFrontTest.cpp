@@ -1,7 +1,6 @@
 // The client front: its table of 1024 handles, argument checks, and which notifications reach the host.
 #include <atomic>
 #include <chrono>
-#include <cstring>
 #include <string>
 #include <thread>
 
@@ -13,16 +12,6 @@ namespace pellax_test {
 namespace {
 
 using namespace std::chrono_literals;
-
-PELLAX_Message Record(const char* body)
-{
-    PELLAX_Message message;
-    std::memset(&message, 0, sizeof(message));
-    message.command = 2;
-    message.data = reinterpret_cast<unsigned char*>(const_cast<char*>(body));
-    message.dataLength = body != nullptr ? static_cast<int32_t>(std::strlen(body)) : 0;
-    return message;
-}
 
 using ClientFrontTest = ClientTest;
 
@@ -57,8 +46,8 @@ TEST_F(ClientFrontTest, TheTableHolds1024SessionsAndReusesTheLowestFreeHandle)
 
 TEST_F(ClientFrontTest, HandlesOutsideTheTableAndBadArgumentsAreRefusedWithoutALogLine)
 {
-    PELLAX_Message message = Record("x");
-    PELLAX_Message response = Record(nullptr);
+    PELLAX_Message message = MakeRecord(2, 0, "x");
+    PELLAX_Message response = MakeRecord(2, 0, nullptr);
     for (unsigned handle : {static_cast<unsigned>(-1), 1024u}) {
         EXPECT_EQ(PELLAX_CLIENT_SetUserData(handle, 0, "{}"), -4);
         EXPECT_EQ(PELLAX_CLIENT_DestroySession(handle), -4);
@@ -66,8 +55,8 @@ TEST_F(ClientFrontTest, HandlesOutsideTheTableAndBadArgumentsAreRefusedWithoutAL
         EXPECT_EQ(PELLAX_CLIENT_SynSend(handle, &message, &response, 1), -4);
     }
     // Message arguments are checked before the handle.
-    PELLAX_Message noData = Record(nullptr);
-    PELLAX_Message negative = Record("x");
+    PELLAX_Message noData = MakeRecord(2, 0, nullptr);
+    PELLAX_Message negative = MakeRecord(2, 0, "x");
     negative.dataLength = -1;
     EXPECT_EQ(PELLAX_CLIENT_Send(0, nullptr), -4);
     EXPECT_EQ(PELLAX_CLIENT_Send(0, &noData), -4);
@@ -83,8 +72,8 @@ TEST_F(ClientFrontTest, HandlesOutsideTheTableAndBadArgumentsAreRefusedWithoutAL
 
 TEST_F(ClientFrontTest, EmptySlotsAreRefusedWithTheirOwnLogLines)
 {
-    PELLAX_Message message = Record("x");
-    PELLAX_Message response = Record(nullptr);
+    PELLAX_Message message = MakeRecord(2, 0, "x");
+    PELLAX_Message response = MakeRecord(2, 0, nullptr);
     EXPECT_EQ(PELLAX_CLIENT_SetUserData(3, 0, "{}"), -4);
     EXPECT_EQ(PELLAX_CLIENT_DestroySession(3), -4);
     EXPECT_EQ(PELLAX_CLIENT_Send(3, &message), -4);

@@ -1,7 +1,6 @@
 // Sending from a client session, asynchronously and synchronously, against a raw server peer.
 #include <atomic>
 #include <chrono>
-#include <cstring>
 #include <future>
 #include <string>
 #include <vector>

@@ -1,6 +1,5 @@
 // Asynchronous and synchronous sends as the raw client receives and answers them.
 #include <atomic>
-#include <cstring>
 #include <thread>
 
 #include "ServerFixture.h"
@@ -17,15 +16,6 @@ void* CountingAllocator(uint64_t size)
 {
     ++g_allocations;
     return new unsigned char[size > 0 ? size : 1];
-}
-
-PELLAX_Message Message(uint32_t command, const char* literal)
-{
-    PELLAX_Message message{};
-    message.command = command;
-    message.data = reinterpret_cast<unsigned char*>(const_cast<char*>(literal));
-    message.dataLength = static_cast<int32_t>(std::strlen(literal));
-    return message;
 }
 
 WireFrame Answer(const WireFrame& request, uint32_t command, const std::string& body)
@@ -88,13 +78,13 @@ TEST_F(SendTest, AsyncSendArrivesByteExact)
 
 TEST_F(SendTest, SendsRefuseUnknownIdsNullDataAndOversizedExtensions)
 {
-    PELLAX_Message message = Message(2, "x");
+    PELLAX_Message message = MakeRecord(2, 0, "x");
     PELLAX_Message response{};
     EXPECT_EQ(PELLAX_SERVER_Send(m_id + 1, &message), -4);
     EXPECT_EQ(PELLAX_SERVER_SynSend(m_id + 1, &message, &response, 1), -4);
     EXPECT_EQ(PELLAX_SERVER_Send(0xFFFFFFFFu, &message), -4);
     EXPECT_TRUE(HasLogLine(4, "[session=" + std::to_string(m_id + 1) + "]Cannot find clientSession handle."));
-    PELLAX_Message noData = Message(2, "x");
+    PELLAX_Message noData = MakeRecord(2, 0, "x");
     noData.data = nullptr;
     EXPECT_EQ(PELLAX_SERVER_Send(m_id, &noData), -4);
     EXPECT_EQ(PELLAX_SERVER_Send(m_id, nullptr), -4);
@@ -119,8 +109,7 @@ TEST_F(SendTest, SendsRefuseUnknownIdsNullDataAndOversizedExtensions)
 
 TEST_F(SendTest, SyncSendCarriesAFreshSyncSequenceAndReturnsTheAnswerInTheAllocatorsMemory)
 {
-    PELLAX_Message request = Message(300, "question");
-    request.sequence = 12345;
+    PELLAX_Message request = MakeRecord(300, 12345, "question");
     PELLAX_Message response{};
     response.allocator = &CountingAllocator;
     g_allocations = 0;
@@ -148,7 +137,7 @@ TEST_F(SendTest, SyncSendCarriesAFreshSyncSequenceAndReturnsTheAnswerInTheAlloca
 
 TEST_F(SendTest, SyncSendTimesOutWhenNobodyAnswersAndLeavesNoContext)
 {
-    PELLAX_Message request = Message(300, "q");
+    PELLAX_Message request = MakeRecord(300, 0, "q");
     PELLAX_Message response{};
     std::thread peer([&] {
         WireFrame frame;
@@ -220,7 +209,7 @@ TEST_F(SendTest, SyncSendInsideANotificationReturnsAtOnce)
         if (note.type != 0) {
             return;
         }
-        PELLAX_Message request = Message(500, "q");
+        PELLAX_Message request = MakeRecord(500, 0, "q");
         PELLAX_Message response{};
         auto start = std::chrono::steady_clock::now();
         result = PELLAX_SERVER_SynSend(note.id, &request, &response, 5);

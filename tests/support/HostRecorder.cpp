@@ -197,12 +197,19 @@ bool CHostRecorder::WaitForCount(unsigned int type, size_t count, int id, std::c
 
 PELLAX_Message MakeRecord(uint32_t command, uint32_t sequence, const std::string& body)
 {
+    PELLAX_Message message = MakeRecord(command, sequence, body.c_str());
+    message.dataLength = static_cast<int32_t>(body.size());
+    return message;
+}
+
+PELLAX_Message MakeRecord(uint32_t command, uint32_t sequence, const char* text)
+{
     PELLAX_Message message;
     std::memset(&message, 0, sizeof(message));
     message.command = command;
     message.sequence = sequence;
-    message.data = reinterpret_cast<unsigned char*>(const_cast<char*>(body.data()));
-    message.dataLength = static_cast<int32_t>(body.size());
+    message.data = reinterpret_cast<unsigned char*>(const_cast<char*>(text));
+    message.dataLength = text != nullptr ? static_cast<int32_t>(std::strlen(text)) : 0;
     return message;
 }
 

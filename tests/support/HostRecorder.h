@@ -72,8 +72,9 @@ private:
     Hook m_hook;
 };
 
-// A record around a body the caller keeps alive.
+// A record around a body the caller keeps alive; a null text gives a record without data.
 PELLAX_Message MakeRecord(uint32_t command, uint32_t sequence, const std::string& body);
+PELLAX_Message MakeRecord(uint32_t command, uint32_t sequence, const char* text);
 // The body of a filled response record, freed afterwards.
 std::string TakeBody(PELLAX_Message& response);
 

@@ -14,7 +14,6 @@ public:
         CRawSocket::operator=(CRawSocket::Connect(port, timeout));
         return IsValid();
     }
-    bool IsConnected() const { return IsValid(); }
     bool SendBytes(const std::vector<uint8_t>& bytes) { return IsValid() && SendAll(bytes); }
     // One length-prefixed message's bytes.
     bool ReceiveBytes(std::vector<uint8_t>* frameBytes, std::chrono::milliseconds timeout = kWaitLimit)

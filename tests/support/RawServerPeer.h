@@ -12,7 +12,6 @@ public:
     // Listens at once; a backlog that is never drained keeps later connects waiting.
     explicit CRawServerPeer(int backlog = 64) : m_listener(CRawSocket::Listen(backlog, &m_nPort)) {}
 
-    bool IsListening() const { return m_listener.IsValid(); }
     uint16_t GetPort() const { return m_nPort; }
     void CloseListener() { m_listener.Close(); }
 
@@ -22,7 +21,6 @@ public:
         m_connection = m_listener.Accept(timeout);
         return m_connection.IsValid();
     }
-    bool IsConnected() const { return m_connection.IsValid(); }
     void CloseConnection() { m_connection.Close(); }
 
     bool SendFrame(const WireFrame& frame) { return m_connection.IsValid() && m_connection.SendFrame(frame); }
