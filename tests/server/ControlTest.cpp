@@ -4,36 +4,10 @@
 namespace pellax_test {
 namespace {
 
-TEST_F(ServerTest, RegisterIsAnsweredWithTheSettingsAndReportedWithItsParams)
+TEST_F(ServerTest, ControlRequestsAreAnsweredWithSettingsAndUserDataAndReportedWithTheirParams)
 {
     ASSERT_NE(StartServer("{\"keepalive-interval\":7,\"keepalive-timeout\":40}"), 0);
-    CRawClientPeer peer;
-    int id = Join(peer);
-    ASSERT_GE(id, 0);
-
-    WireFrame answer;
-    ASSERT_TRUE(Register(peer, 77, "{\"pid\":4242,\"name\":\"a b\"}", &answer));
-    EXPECT_EQ(answer.command, 1u);
-    EXPECT_EQ(answer.sequence, 77u);
-    EXPECT_EQ(answer.flag, 0);
-    EXPECT_TRUE(answer.exts.empty());
-    EXPECT_EQ(answer.BodyText(), OkAnswer(",\"keepalive-interval\":7,\"keepalive-timeout\":40"));
-
-    HostEvent note;
-    ASSERT_TRUE(m_host->WaitFor(5, -1, &note));
-    EXPECT_EQ(note.id, static_cast<unsigned int>(id));
-    EXPECT_EQ(note.data, "{\"pid\":4242,\"name\":\"a b\"}");
-    EXPECT_EQ(note.command, 0xFFFFFFFFu);
-    EXPECT_EQ(note.sequence, 0xFFFFFFFFu);
-    EXPECT_EQ(note.flag, 0);
-    EXPECT_TRUE(note.exts.empty());
-    EXPECT_TRUE(HasLogLine(3, "[ORV::PELLAX::CServer::OnRegister("));
-    EXPECT_TRUE(HasLogLine(3, "[clientID=" + std::to_string(id) + "]register success."));
-}
-
-TEST_F(ServerTest, UserDataGoesIntoTheAnswersOfItsKindAndKeepalivesAndLeavesAreReported)
-{
-    ASSERT_NE(StartServer(nullptr), 0);
+    const std::string settings = ",\"keepalive-interval\":7,\"keepalive-timeout\":40";
     CRawClientPeer peer;
     int id = Join(peer);
     ASSERT_GE(id, 0);
@@ -43,14 +17,27 @@ TEST_F(ServerTest, UserDataGoesIntoTheAnswersOfItsKindAndKeepalivesAndLeavesAreR
     EXPECT_EQ(PELLAX_SERVER_SetUserData(id + 1, 0, "{}"), -4);
 
     WireFrame answer;
-    ASSERT_TRUE(Register(peer, 1, "{\"pid\":1}", &answer));
-    EXPECT_EQ(answer.BodyText(), OkAnswer(",\"keepalive-interval\":5,\"keepalive-timeout\":30,\"userdata\":{\"r\":1}"));
+    ASSERT_TRUE(Register(peer, 77, "{\"pid\":4242,\"name\":\"a b\"}", &answer));
+    EXPECT_EQ(answer.command, 1u);
+    EXPECT_EQ(answer.sequence, 77u);
+    EXPECT_EQ(answer.flag, 0);
+    EXPECT_TRUE(answer.exts.empty());
+    EXPECT_EQ(answer.BodyText(), OkAnswer(settings + ",\"userdata\":{\"r\":1}"));
+    HostEvent note;
+    ASSERT_TRUE(m_host->WaitFor(5, id, &note));
+    EXPECT_EQ(note.data, "{\"pid\":4242,\"name\":\"a b\"}");
+    EXPECT_EQ(note.command, 0xFFFFFFFFu);
+    EXPECT_EQ(note.sequence, 0xFFFFFFFFu);
+    EXPECT_EQ(note.flag, 0);
+    EXPECT_TRUE(note.exts.empty());
+    EXPECT_TRUE(HasLogLine(3, "[ORV::PELLAX::CServer::OnRegister("));
+    EXPECT_TRUE(HasLogLine(3, "[clientID=" + std::to_string(id) + "]register success."));
+
     ASSERT_TRUE(peer.SendFrame(MakeKeepalive(2, "{\"pid\":5,\"userdata\":{\"k\":[1,2]}}")));
     ASSERT_TRUE(peer.ReceiveFrame(&answer));
     EXPECT_EQ(answer.command, 11u);
     EXPECT_EQ(answer.sequence, 2u);
     EXPECT_EQ(answer.BodyText(), OkAnswer(",\"userdata\":{\"a\":1}"));
-    HostEvent note;
     ASSERT_TRUE(m_host->WaitFor(6, id, &note));
     EXPECT_EQ(note.data, "{\"pid\":5,\"userdata\":{\"k\":[1,2]}}");
     EXPECT_EQ(note.command, 0xFFFFFFFFu);
@@ -62,7 +49,7 @@ TEST_F(ServerTest, UserDataGoesIntoTheAnswersOfItsKindAndKeepalivesAndLeavesAreR
     ASSERT_TRUE(peer.ReceiveFrame(&answer));
     EXPECT_EQ(answer.BodyText(), OkAnswer(""));
     ASSERT_TRUE(Register(peer, 4, "{\"pid\":1}", &answer));
-    EXPECT_EQ(answer.BodyText(), OkAnswer(",\"keepalive-interval\":5,\"keepalive-timeout\":30"));
+    EXPECT_EQ(answer.BodyText(), OkAnswer(settings));
 
     peer.Close();
     ASSERT_TRUE(m_host->WaitFor(4, id, &note));
