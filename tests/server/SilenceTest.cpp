@@ -47,9 +47,10 @@ TEST_F(ServerTest, KeepaliveSettingsBelowOneSecondOrOfOtherTypesGiveTheDefaults)
         const char* settings;
         bool watchForDrop;
     };
+    const char* defaults = ",\"keepalive-interval\":5,\"keepalive-timeout\":30";
     const Case cases[] = {
-        {"{\"keepalive-interval\":0,\"keepalive-timeout\":-3}", ",\"keepalive-interval\":5,\"keepalive-timeout\":30", true},
-        {"{\"keepalive-interval\":\"10\",\"keepalive-timeout\":2.5}", ",\"keepalive-interval\":5,\"keepalive-timeout\":30", false},
+        {"{\"keepalive-interval\":0,\"keepalive-timeout\":-3}", defaults, true},
+        {"{\"keepalive-interval\":\"10\",\"keepalive-timeout\":2.5}", defaults, false},
         {"{\"keepalive-interval\":10}", ",\"keepalive-interval\":10,\"keepalive-timeout\":30", false},
     };
     for (const auto& [options, settings, watchForDrop] : cases) {
