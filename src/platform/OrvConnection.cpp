@@ -7,6 +7,9 @@
 
 namespace {
 constexpr size_t kChunkBytes = 64 * 1024;
+// Enough for a typical frame; its pages are touched only as far as frames reach, so an idle
+// connection costs little more than its first page.
+constexpr size_t kWaitBytes = 8 * 1024;
 // Reads and writes per turn before yielding the thread to the other connections on it.
 constexpr int kReadRounds = 16;
 constexpr int kFlushRounds = 16;
@@ -35,7 +38,8 @@ COrvConnection::COrvConnection(COrvEventThread* thread, asio::ip::tcp::socket so
       m_pOwner(owner),
       m_pSocket(std::make_unique<asio::ip::tcp::socket>(std::move(socket))),
       m_nFd(m_pSocket->native_handle()),
-      m_nId(g_nextConnectionId.fetch_add(1, std::memory_order_relaxed))
+      m_nId(g_nextConnectionId.fetch_add(1, std::memory_order_relaxed)),
+      m_pWaitBuffer(new uint8_t[kWaitBytes])
 {
     asio::error_code ignored;
     m_pSocket->set_option(asio::ip::tcp::no_delay(true), ignored);
@@ -291,14 +295,38 @@ bool COrvConnection::FeedCorked(const uint8_t* data, size_t length)
     return !m_bClosed;
 }
 
+// The loop reads for us once the socket is ready: a wait alone would re-register the socket with the
+// poller each time, a system call per read that this spares.
 void COrvConnection::WaitReadable()
 {
     CRefPtr<COrvConnection> self(this);
-    m_pSocket->async_wait(asio::ip::tcp::socket::wait_read, [self](const asio::error_code&) {
-        if (!self->m_bClosed) {
-            self->ReadAvailable();
-        }
-    });
+    m_pSocket->async_read_some(asio::buffer(m_pWaitBuffer.get(), kWaitBytes),
+                               [self](const asio::error_code& error, size_t received) {
+                                   if (!self->m_bClosed) {
+                                       self->OnWaitedRead(error, received);
+                                   }
+                               });
+}
+
+void COrvConnection::OnWaitedRead(const asio::error_code& error, size_t received)
+{
+    if (error == asio::error::eof) {
+        Close(ORV_REASON_PEER_CLOSED);
+        return;
+    }
+    if (error) {
+        Close(ORV_REASON_NETWORK_ERROR);
+        return;
+    }
+    CRefPtr<COrvConnection> keep(this);
+    if (!FeedCorked(m_pWaitBuffer.get(), received)) {
+        return;
+    }
+    if (received < kWaitBytes) {
+        WaitReadable();
+        return;
+    }
+    ReadAvailable();
 }
 
 bool COrvConnection::OnFrame(COrvMessageBlock* frame)

@@ -4,7 +4,7 @@
 //                           │ busy, burst, partial, or answering while a read is handed out
 //                           ▼
 //                        send queue ──Flush (event thread, one sendmsg for many frames)──► socket
-//   socket ──recv 64 KiB──► COrvFrameDecoder ──OnFrame──► owner (server or client session)
+//   socket ──first read (loop), then recv 64 KiB until short──► COrvFrameDecoder ──OnFrame──► owner
 //
 // Reading, closing and the owner's callbacks happen on the connection's event thread only; Send may
 // come from any thread. m_sendMutex guards the queue and the socket descriptor for writers: closing
@@ -79,6 +79,7 @@ private:
     void ReadAvailable();
     bool FeedCorked(const uint8_t* data, size_t length);
     void WaitReadable();
+    void OnWaitedRead(const asio::error_code& error, size_t received);
     int WriteDirect(QueuedFrame& item);
     void Flush();
     void WaitWritable();
@@ -92,6 +93,7 @@ private:
     uint32_t m_nId;
     std::atomic<void*> m_pUserObject{nullptr};       // option 302
     COrvFrameDecoder m_decoder;
+    std::unique_ptr<uint8_t[]> m_pWaitBuffer;        // what the loop reads once the socket is ready
     bool m_bClosed = false;                          // event thread
     bool m_bAccepted = false;                        // event thread
 
