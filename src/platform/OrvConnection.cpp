@@ -83,7 +83,8 @@ int COrvConnection::Send(COrvMessageBlock* frame)
     bool burst = now - m_lastSend < kBurstWindow;
     m_lastSend = now;
     // Only answers given on the reading thread wait for the read's end; others are not held up.
-    bool corked = m_bCorked && m_pThread->IsCurrent();
+    // The cork flags belong to that thread, so they are read only there.
+    bool corked = m_pThread->IsCurrent() && m_bCorked;
     if (!m_bWriting && !burst && !corked) {
         int result = WriteDirect(item);
         m_lastSend = Clock::now();
@@ -272,18 +273,11 @@ void COrvConnection::ReadAvailable()
 // rather than a write apiece: a peer sending many small frames costs the thread far fewer calls.
 bool COrvConnection::FeedCorked(const uint8_t* data, size_t length)
 {
-    {
-        std::lock_guard<std::mutex> lock(m_sendMutex);
-        m_bCorked = true;
-    }
+    m_bCorked = true;
     COrvFrameDecoder::Result result = m_decoder.Feed(data, length, this);
-    bool flush = false;
-    {
-        std::lock_guard<std::mutex> lock(m_sendMutex);
-        m_bCorked = false;
-        flush = m_bFlushAfterRead;
-        m_bFlushAfterRead = false;
-    }
+    m_bCorked = false;
+    bool flush = m_bFlushAfterRead;
+    m_bFlushAfterRead = false;
     if (result == COrvFrameDecoder::kBadLength) {
         Close(ORV_REASON_BAD_LENGTH);
     } else if (result == COrvFrameDecoder::kNoMemory) {

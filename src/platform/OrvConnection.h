@@ -96,6 +96,8 @@ private:
     std::unique_ptr<uint8_t[]> m_pWaitBuffer;        // what the loop reads once the socket is ready
     bool m_bClosed = false;                          // event thread
     bool m_bAccepted = false;                        // event thread
+    bool m_bCorked = false;                          // event thread: a read's frames are being handed out
+    bool m_bFlushAfterRead = false;                  // event thread: its sends meanwhile go out at the end
 
     std::mutex m_sendMutex;
     std::deque<QueuedFrame> m_queue;                 // frames waiting for the event thread's Flush
@@ -103,8 +105,6 @@ private:
     bool m_bWriting = false;                         // a Flush is scheduled or waiting for room
     bool m_bRefused = false;                         // a Send was refused: tell the owner on drain
     bool m_bSendClosed = false;
-    bool m_bCorked = false;                          // frames of a read are being handed out
-    bool m_bFlushAfterRead = false;                  // sends queued meanwhile go out when that ends
     Clock::time_point m_lastSend{};                  // end of the previous Send, to spot bursts
 };
 
