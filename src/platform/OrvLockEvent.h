@@ -2,11 +2,13 @@
 #ifndef PELLAX_PLATFORM_ORV_LOCK_EVENT_H
 #define PELLAX_PLATFORM_ORV_LOCK_EVENT_H
 
-#include <condition_variable>
-#include <mutex>
+#include <atomic>
+#include <cstdint>
 
 #include "platform/OrvTimeValue.h"
 
+// One word holds the whole state, so a Signal with nobody asleep costs no system call, and a woken
+// waiter need not take a lock that its waker still holds.
 class COrvLockEvent {
 public:
     // manualReset 0: a successful wait clears the event; initialState 1 starts it signalled.
@@ -18,10 +20,12 @@ public:
     int Wait(const COrvTimeValue* timeout = nullptr);
 
 private:
-    std::mutex m_mutex;
-    std::condition_variable m_cond;
+    enum : uint32_t { kClear = 0, kSignalled = 1, kClearWithSleepers = 2 };
+
+    bool TryTake();
+
+    std::atomic<uint32_t> m_state;
     bool m_bManualReset;
-    bool m_bSignalled;
 };
 
 #endif
