@@ -1,12 +1,10 @@
 #include "platform/OrvEventThread.h"
 
-#include <algorithm>
 #include <asio/post.hpp>
 #include <asio/steady_timer.hpp>
 #include <future>
 
 #include "platform/OrvTimerState.h"
-#include "platform/OrvWaitWord.h"
 
 namespace {
 thread_local COrvEventThread* t_currentThread = nullptr;
@@ -66,14 +64,9 @@ private:
 
 // Enough deferred events to be worth a wake-up of their own, and a bound on what waits.
 constexpr size_t kDeferredLimit = 32;
-// Without the poller the thread sleeps until the next timer is due. A due timer is run by the
-// poll that follows, so a short floor keeps the thread from spinning while its expiry registers.
-constexpr std::chrono::microseconds kShortestSleep = std::chrono::milliseconds(1);
-constexpr std::chrono::microseconds kLongestSleep = std::chrono::hours(1);
 }
 
-COrvEventThread::COrvEventThread(IOrvThreadSink* sink, bool forSockets)
-    : m_work(m_context.get_executor()), m_pSink(sink), m_bForSockets(forSockets)
+COrvEventThread::COrvEventThread(IOrvThreadSink* sink) : m_work(m_context.get_executor()), m_pSink(sink)
 {
     // The loop would open its poller's descriptors at the first timer or socket, whenever the thread
     // gets to it; opening them here keeps a thread's descriptors fixed from creation to release.
@@ -106,11 +99,7 @@ void COrvEventThread::Run()
     if (m_pSink != nullptr) {
         m_pSink->OnThreadStart();
     }
-    if (m_bForSockets) {
-        m_context.run();
-    } else {
-        RunWithoutPoller();
-    }
+    m_context.run();
     if (m_pSink != nullptr) {
         m_pSink->OnThreadStop();
     }
@@ -122,50 +111,6 @@ void COrvEventThread::Run()
     t_currentThread = nullptr;
 }
 
-void COrvEventThread::RunWithoutPoller()
-{
-    while (!m_context.stopped()) {
-        uint32_t seen = m_nPosts.load();
-        m_context.poll();
-        if (m_context.stopped()) {
-            return;
-        }
-        // Posters bump the word before they look for a sleeper, and the kernel compares it before
-        // sleeping, so a post in between is never slept through.
-        m_bAsleep.store(true);
-        if (m_nPosts.load() == seen) {
-            OrvWaitWord(m_nPosts, seen, UntilNextTimer());
-        }
-        m_bAsleep.store(false);
-    }
-}
-
-std::chrono::microseconds COrvEventThread::UntilNextTimer() const
-{
-    auto now = asio::steady_timer::clock_type::now();
-    std::chrono::microseconds sleep = kLongestSleep;
-    for (const auto& state : m_timers) {
-        if (state->m_timer) {
-            auto left = std::chrono::duration_cast<std::chrono::microseconds>(state->m_timer->expiry() - now);
-            sleep = std::min(sleep, std::max(left, kShortestSleep));
-        }
-    }
-    return sleep;
-}
-
-template <typename Handler>
-void COrvEventThread::Post(Handler&& handler)
-{
-    asio::post(m_context, std::forward<Handler>(handler));
-    if (m_bForSockets) {
-        return;
-    }
-    m_nPosts.fetch_add(1);
-    if (m_bAsleep.load()) {
-        OrvWakeWord(m_nPosts);
-    }
-}
-
 int COrvEventThread::PostEvent(IOrvCustomizeEvent* event)
 {
     std::lock_guard<std::mutex> lock(m_postMutex);
@@ -173,7 +118,7 @@ int COrvEventThread::PostEvent(IOrvCustomizeEvent* event)
         return -1;
     }
     PostDeferredLocked();
-    Post(PostedEvent(event));
+    asio::post(m_context, PostedEvent(event));
     return 0;
 }
 
@@ -199,7 +144,7 @@ void COrvEventThread::PostDeferred()
 void COrvEventThread::PostDeferredLocked()
 {
     if (!m_deferred.empty()) {
-        Post(DeferredBatch(std::move(m_deferred)));
+        asio::post(m_context, DeferredBatch(std::move(m_deferred)));
         m_deferred.clear();
     }
 }
@@ -211,7 +156,7 @@ bool COrvEventThread::PostTask(std::function<void()> task)
         return false;
     }
     PostDeferredLocked();
-    Post(std::move(task));
+    asio::post(m_context, std::move(task));
     return true;
 }
 
@@ -219,7 +164,7 @@ void COrvEventThread::RunAndWait(std::function<void()> task, std::unique_lock<st
 {
     auto done = std::make_shared<std::promise<void>>();
     std::future<void> finished = done->get_future();
-    Post([task = std::move(task), done] {
+    asio::post(m_context, [task = std::move(task), done] {
         task();
         done->set_value();
     });
@@ -234,7 +179,7 @@ void COrvEventThread::Stop()
         if (!m_bStopping.exchange(true)) {
             // Everything posted or deferred before this runs first: the loop is FIFO on one thread.
             PostDeferredLocked();
-            Post([this] { m_context.stop(); });
+            asio::post(m_context, [this] { m_context.stop(); });
         }
     }
     if (m_thread.joinable() && !IsCurrent()) {

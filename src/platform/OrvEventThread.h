@@ -1,16 +1,10 @@
 // The event thread behind IOrvThread: one asio io_context run by one std::thread.
-//
-// A thread for sockets sleeps in the loop's poller. A thread for events and timers only sleeps on a
-// word of its own instead: a post wakes it with one system call, where waking the poller costs the
-// poster a re-registration under the loop's lock and the woken thread a wait for that lock.
 #ifndef PELLAX_PLATFORM_ORV_EVENT_THREAD_H
 #define PELLAX_PLATFORM_ORV_EVENT_THREAD_H
 
 #include <asio/executor_work_guard.hpp>
 #include <asio/io_context.hpp>
 #include <atomic>
-#include <chrono>
-#include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -24,7 +18,7 @@ struct OrvTimerState;
 
 class COrvEventThread final : public IOrvThread {
 public:
-    COrvEventThread(IOrvThreadSink* sink, bool forSockets);
+    explicit COrvEventThread(IOrvThreadSink* sink);
     ~COrvEventThread() override;
 
     int Start();
@@ -48,10 +42,6 @@ public:
 
 private:
     void Run();
-    void RunWithoutPoller();
-    std::chrono::microseconds UntilNextTimer() const;
-    template <typename Handler>
-    void Post(Handler&& handler);
     void PostDeferredLocked();
 
     asio::io_context m_context{1};
@@ -62,9 +52,6 @@ private:
     std::mutex m_postMutex;
     std::vector<IOrvCustomizeEvent*> m_deferred;
     std::atomic<bool> m_bStopping{false};
-    const bool m_bForSockets;
-    std::atomic<uint32_t> m_nPosts{0};    // without the poller: bumped by every post, slept on
-    std::atomic<bool> m_bAsleep{false};   // without the poller: a post must wake the thread
     std::thread m_thread;
 };
 

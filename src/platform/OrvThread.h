@@ -36,9 +36,8 @@ public:
     static IOrvThreadManager* Instance();
     virtual ~IOrvThreadManager() = default;
 
-    // Operation 0: starts a thread with its own event loop; 0 on success. Type 0 makes a thread that
-    // can serve sockets; any other type a thread for events and timers only, which wakes faster.
-    // The flags are accepted and carry no meaning here.
+    // Operation 0: starts a thread with its own event loop; the arguments flags and type are accepted
+    // and carry no meaning here. 0 on success.
     virtual int CreateThread(int flags, int type, IOrvThreadSink* sink, IOrvThread** thread) = 0;
     // Operation 1: frees a stopped thread (stops it first if needed). Not from the thread itself.
     virtual int ReleaseThread(IOrvThread* thread) = 0;

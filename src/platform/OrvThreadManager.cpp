@@ -5,13 +5,13 @@
 namespace {
 class COrvThreadManager final : public IOrvThreadManager {
 public:
-    int CreateThread(int, int type, IOrvThreadSink* sink, IOrvThread** thread) override
+    int CreateThread(int, int, IOrvThreadSink* sink, IOrvThread** thread) override
     {
         if (thread == nullptr) {
             return -1;
         }
         *thread = nullptr;
-        auto* created = new (std::nothrow) COrvEventThread(sink, type == 0);
+        auto* created = new (std::nothrow) COrvEventThread(sink);
         if (created == nullptr) {
             return -1;
         }
