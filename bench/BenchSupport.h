@@ -8,13 +8,15 @@
 #include <thread>
 #include <vector>
 
+#include "PlainSocket.h"
+
 namespace pellax_bench {
+
+using pellax_tool::WriteAll;
 
 double Median(std::vector<double> values);  // 0 when empty
 int DropLog(int level, const char* scope, const char* format, ...);
 
-bool WriteAll(int fd, const void* data, size_t n);
-bool ReadAll(int fd, void* data, size_t n);
 // A length prefix and `size` filler bytes.
 std::vector<uint8_t> Framed(size_t size);
 // One whole message, prefix included, into buffer.
@@ -37,8 +39,8 @@ public:
 private:
     void AcceptLoop();
 
-    uint16_t m_nPort = 0;  // before m_nListener: Listen fills it in
-    int m_nListener = -1;
+    uint16_t m_nPort = 0;  // before m_listener: Listen fills it in
+    pellax_tool::Socket m_listener;
     std::vector<std::thread> m_echoes;  // touched only by the acceptor until it is joined
     std::thread m_acceptor;             // last: it starts once the rest is built
 };

@@ -2,10 +2,8 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
-#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -13,97 +11,13 @@
 #include <thread>
 #include <vector>
 
+#include "PlainSocket.h"
+
 namespace pellax_tool {
 
 namespace {
 using Clock = std::chrono::steady_clock;
 constexpr size_t kHeaderSize = 156;
-
-class Socket {
-public:
-    explicit Socket(int fd = -1) : m_fd(fd) {}
-    ~Socket()
-    {
-        if (m_fd >= 0) {
-            close(m_fd);
-        }
-    }
-    Socket(Socket&& other) noexcept : m_fd(other.m_fd) { other.m_fd = -1; }
-    Socket& operator=(Socket&& other) noexcept
-    {
-        std::swap(m_fd, other.m_fd);
-        return *this;
-    }
-    int Fd() const { return m_fd; }
-
-private:
-    int m_fd;
-};
-
-void NoDelay(int fd)
-{
-    int on = 1;
-    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof(on));
-}
-
-Socket Listen(uint16_t& port)
-{
-    Socket listener(socket(AF_INET, SOCK_STREAM, 0));
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof(address);
-    bind(listener.Fd(), reinterpret_cast<sockaddr*>(&address), sizeof(address));
-    listen(listener.Fd(), 1024);
-    getsockname(listener.Fd(), reinterpret_cast<sockaddr*>(&address), &length);
-    port = ntohs(address.sin_port);
-    return listener;
-}
-
-Socket Connect(uint16_t port)
-{
-    Socket connection(socket(AF_INET, SOCK_STREAM, 0));
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(port);
-    connect(connection.Fd(), reinterpret_cast<sockaddr*>(&address), sizeof(address));
-    NoDelay(connection.Fd());
-    return connection;
-}
-
-Socket Accept(const Socket& listener)
-{
-    Socket connection(accept(listener.Fd(), nullptr, nullptr));
-    NoDelay(connection.Fd());
-    return connection;
-}
-
-bool WriteAll(int fd, const uint8_t* data, size_t length)
-{
-    while (length > 0) {
-        ssize_t written = send(fd, data, length, MSG_NOSIGNAL);
-        if (written <= 0) {
-            return false;
-        }
-        data += written;
-        length -= static_cast<size_t>(written);
-    }
-    return true;
-}
-
-bool ReadAll(int fd, uint8_t* data, size_t length)
-{
-    while (length > 0) {
-        ssize_t got = recv(fd, data, length, 0);
-        if (got <= 0) {
-            return false;
-        }
-        data += got;
-        length -= static_cast<size_t>(got);
-    }
-    return true;
-}
 
 // Length prefix, header and body in one buffer, so each message is one write.
 std::vector<uint8_t> MakeFrame(int size)
@@ -115,18 +29,6 @@ std::vector<uint8_t> MakeFrame(int size)
     uint32_t bodyLength = htonl(static_cast<uint32_t>(size));
     std::memcpy(frame.data() + 4 + 20, &bodyLength, 4);
     return frame;
-}
-
-// Reads one length-prefixed frame into buffer.
-bool ReadFrame(int fd, std::vector<uint8_t>& buffer)
-{
-    uint32_t length = 0;
-    if (!ReadAll(fd, reinterpret_cast<uint8_t*>(&length), 4)) {
-        return false;
-    }
-    length = ntohl(length);
-    buffer.resize(length);
-    return ReadAll(fd, buffer.data(), length);
 }
 
 void EchoLoop(Socket connection)

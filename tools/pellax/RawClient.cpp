@@ -1,10 +1,8 @@
 #include "RawClient.h"
 
 #include <arpa/inet.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
 #include <cstring>
 #include <vector>
@@ -45,21 +43,10 @@ bool ReadExactly(int fd, uint8_t* data, size_t length, int timeoutMs)
 }
 }
 
-RawClient::~RawClient()
-{
-    if (m_fd >= 0) {
-        close(m_fd);
-    }
-}
-
 bool RawClient::Connect(int port)
 {
-    m_fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(static_cast<uint16_t>(port));
-    return m_fd >= 0 && connect(m_fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0;
+    m_socket = pellax_tool::Connect(static_cast<uint16_t>(port));
+    return m_socket.Fd() >= 0;
 }
 
 bool RawClient::SendRegister(const std::string& body)
@@ -71,17 +58,17 @@ bool RawClient::SendRegister(const std::string& body)
     PutU32(frame.data() + 4 + 4, 0x1234);
     PutU32(frame.data() + 4 + 20, static_cast<uint32_t>(body.size()));
     std::memcpy(frame.data() + 4 + kHeaderSize, body.data(), body.size());
-    return send(m_fd, frame.data(), frame.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(frame.size());
+    return send(m_socket.Fd(), frame.data(), frame.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(frame.size());
 }
 
 std::string RawClient::ReceiveBody(int timeoutMs)
 {
     uint8_t prefix[4];
-    if (!ReadExactly(m_fd, prefix, 4, timeoutMs)) {
+    if (!ReadExactly(m_socket.Fd(), prefix, 4, timeoutMs)) {
         return "";
     }
     std::vector<uint8_t> frame(GetU32(prefix));
-    if (frame.size() < kHeaderSize || !ReadExactly(m_fd, frame.data(), frame.size(), timeoutMs)) {
+    if (frame.size() < kHeaderSize || !ReadExactly(m_socket.Fd(), frame.data(), frame.size(), timeoutMs)) {
         return "";
     }
     size_t bodyStart = kHeaderSize + ((static_cast<size_t>(frame[24]) << 8) | frame[25]);
@@ -94,12 +81,12 @@ std::string RawClient::ReceiveBody(int timeoutMs)
 
 bool RawClient::WaitClosed(int timeoutMs)
 {
-    pollfd entry{m_fd, POLLIN, 0};
+    pollfd entry{m_socket.Fd(), POLLIN, 0};
     if (poll(&entry, 1, timeoutMs) <= 0) {
         return false;
     }
     uint8_t byte;
-    return recv(m_fd, &byte, 1, MSG_PEEK) <= 0;
+    return recv(m_socket.Fd(), &byte, 1, MSG_PEEK) <= 0;
 }
 
 }  // namespace pellax_tool

@@ -5,11 +5,12 @@
 
 #include <string>
 
+#include "PlainSocket.h"
+
 namespace pellax_tool {
 
 class RawClient {
 public:
-    ~RawClient();
     bool Connect(int port);
     // Sends one Register frame with this JSON body.
     bool SendRegister(const std::string& body);
@@ -19,7 +20,7 @@ public:
     bool WaitClosed(int timeoutMs);
 
 private:
-    int m_fd = -1;
+    Socket m_socket;
 };
 
 }  // namespace pellax_tool
