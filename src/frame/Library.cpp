@@ -15,6 +15,11 @@ namespace PELLAX {
 namespace {
 std::atomic<bool> g_started{false};
 
+void TransportLog(int level, const char* line)
+{
+    WriteLog(level, "PELLAX", "[ORV::OrvUtilitySession] - %s", line);
+}
+
 // Init and Uninit from several host threads at once must not interleave their steps.
 std::mutex& LifecycleMutex()
 {
@@ -31,6 +36,7 @@ int StartLibrary(PELLAX_LogCallBack callback)
     if (g_started.load()) {
         return 0;
     }
+    SetSessionLog(TransportLog);
     InitializeSessionEx(0, 10);
     CContextMgr* contexts = COrvSingletonT<CContextMgr>::Instance();
     if (contexts != nullptr) {

@@ -127,7 +127,9 @@ int COrvClientSession::Close(uint32_t reason)
     CRefPtr<COrvClientSession> keep(this);
     std::unique_lock<std::mutex> lock(m_mutex);
     if (m_state == State::kIdle || m_state == State::kClosed) {
+        // Finished already (its thread may be gone with the transport): nothing left to wait for.
         m_state = State::kClosed;
+        m_finished.Signal();
         return 0;
     }
     if (IsOnThread()) {
@@ -135,7 +137,15 @@ int COrvClientSession::Close(uint32_t reason)
         CloseOnThread(reason);
         return 0;
     }
+    if (COrvEventThread::Current() != nullptr) {
+        // Another library thread must not wait for this one, which may be waiting for it.
+        m_pThread->PostTask([keep, reason] { keep->CloseOnThread(reason); });
+        return 0;
+    }
     m_pThread->RunAndWait([keep, reason] { keep->CloseOnThread(reason); }, lock);
+    // The drain is bounded by the connection's linger; the margin covers a busy thread.
+    COrvTimeValue bound(COrvConnection::kLinger.count() + 3, 0);
+    m_finished.Wait(&bound);
     return 0;
 }
 
@@ -148,12 +158,20 @@ void COrvClientSession::CloseOnThread(uint32_t reason)
         FailJoin(ORV_JOIN_CLOSED);
         return;
     }
+    CRefPtr<COrvClientSession> keep(this);
     CRefPtr<COrvConnection> connection;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         connection = m_connection;
     }
-    connection->Close(reason);  // its OnConnectionClosed finishes the session
+    // The sink hears the leave now; the drain that follows belongs to the transport alone.
+    IOrvClientSessionSink* sink = m_pSink;
+    m_pSink = nullptr;
+    m_bClosed = true;
+    if (sink != nullptr) {
+        sink->OnLeave(this, reason);
+    }
+    connection->CloseAfterDrain(reason);  // its OnConnectionClosed finishes the session
 }
 
 void COrvClientSession::Finish()
@@ -170,6 +188,7 @@ void COrvClientSession::Finish()
     m_pTimer.reset();
     m_pConnecting.reset();
     COrvSessionManager::Get().Detach(this);
+    m_finished.Signal();
 }
 
 int COrvClientSession::Send(int, COrvMessageBlock* frame)
@@ -199,5 +218,7 @@ void COrvClientSession::OnConnectionClosed(COrvConnection*, uint32_t reason)
     CRefPtr<COrvClientSession> keep(this);
     IOrvClientSessionSink* sink = m_pSink;
     Finish();
-    sink->OnLeave(this, reason);
+    if (sink != nullptr) {
+        sink->OnLeave(this, reason);
+    }
 }

@@ -2,7 +2,9 @@
 //
 // Connect picks the thread (round robin over the pool) and returns at once; the outcome arrives as
 // exactly one OnJoin there. After a successful join exactly one OnLeave ends the connection. A session
-// connects once; Close, a failed join or the connection's end finish it.
+// connects once; Close, a failed join or the connection's end finish it. Close delivers the leave at
+// once and lets the connection write out what it had accepted (COrvConnection::CloseAfterDrain);
+// from a host thread it returns once the socket is closed.
 #ifndef PELLAX_PLATFORM_ORV_CLIENT_SESSION_H
 #define PELLAX_PLATFORM_ORV_CLIENT_SESSION_H
 
@@ -12,6 +14,7 @@
 #include <mutex>
 
 #include "platform/OrvConnection.h"
+#include "platform/OrvLockEvent.h"
 #include "platform/OrvSessionManager.h"
 
 class COrvClientSession final : public COrvReferenceControlT<COrvLockMutex>,
@@ -45,6 +48,7 @@ private:
     State m_state = State::kIdle;
     CRefPtr<COrvConnection> m_connection;  // set once joined
     COrvEventThread* m_pThread = nullptr;  // set once by Connect
+    COrvLockEvent m_finished{1, 0};        // set once the session is finished and its socket closed
 
     // Event thread only, from Connect on.
     IOrvClientSessionSink* m_pSink = nullptr;

@@ -5,6 +5,8 @@
 #include <sys/socket.h>
 #include <sys/uio.h>
 
+#include "platform/OrvSessionManager.h"
+
 namespace {
 constexpr size_t kChunkBytes = 64 * 1024;
 // Enough for a typical frame; its pages are touched only as far as frames reach, so an idle
@@ -136,6 +138,63 @@ void COrvConnection::CloseLater(uint32_t reason)
     asio::post(m_pThread->GetContext(), [self, reason] { self->Close(reason); });
 }
 
+void COrvConnection::CloseAfterDrainLater(uint32_t reason)
+{
+    CRefPtr<COrvConnection> self(this);
+    asio::post(m_pThread->GetContext(), [self, reason] { self->CloseAfterDrain(reason); });
+}
+
+void COrvConnection::CloseAfterDrain(uint32_t reason)
+{
+    if (m_bClosed || m_bDraining) {
+        return;
+    }
+    bool writing = false;
+    {
+        std::lock_guard<std::mutex> lock(m_sendMutex);
+        m_bSendClosed = true;
+        writing = m_bWriting;
+    }
+    if (!writing) {
+        DiscardReceived();
+        Close(reason);
+        return;
+    }
+    m_bDraining = true;
+    m_nDrainReason = reason;
+    CRefPtr<COrvConnection> self(this);
+    m_pLingerTimer = std::make_unique<asio::steady_timer>(m_pThread->GetContext(), kLinger);
+    m_pLingerTimer->async_wait([self](const asio::error_code& error) {
+        if (!error && !self->m_bClosed) {
+            self->OnLingerEnd();
+        }
+    });
+}
+
+void COrvConnection::OnLingerEnd()
+{
+    size_t left = 0;
+    {
+        std::lock_guard<std::mutex> lock(m_sendMutex);
+        left = m_nQueuedBytes;
+    }
+    OrvSessionLog(4, "[connection=%u,bytes=%zu]The peer did not read within the linger: frames dropped at close.",
+                  m_nId, left);
+    Close(m_nDrainReason);
+}
+
+// Unread bytes at close make the kernel reset the connection and drop what it has not sent yet. The
+// buffer is its own: a close may come from a callback while a read's bytes are still being decoded.
+void COrvConnection::DiscardReceived()
+{
+    uint8_t discard[4096];
+    asio::error_code error;
+    m_pSocket->non_blocking(true, error);
+    for (int round = 0; round < kReadRounds && !error; ++round) {
+        m_pSocket->read_some(asio::buffer(discard), error);
+    }
+}
+
 void COrvConnection::Flush()
 {
     CRefPtr<COrvConnection> keep(this);
@@ -148,8 +207,14 @@ void COrvConnection::Flush()
             message.msg_iovlen = GatherLocked(iov, kMaxIov);
             if (message.msg_iovlen == 0) {
                 m_bWriting = false;
-                return;
             }
+        }
+        if (message.msg_iovlen == 0) {
+            if (m_bDraining) {
+                DiscardReceived();
+                Close(m_nDrainReason);
+            }
+            return;
         }
         // Unlocked: senders only append while m_bWriting is set, and the deque keeps its elements in place.
         ssize_t written = ::sendmsg(m_nFd, &message, MSG_NOSIGNAL | MSG_DONTWAIT);
@@ -325,7 +390,10 @@ void COrvConnection::OnWaitedRead(const asio::error_code& error, size_t received
 
 bool COrvConnection::OnFrame(COrvMessageBlock* frame)
 {
-    m_pOwner->OnConnectionReceive(this, frame);
+    // A draining connection hands nothing more up: its owner has let it go.
+    if (!m_bDraining) {
+        m_pOwner->OnConnectionReceive(this, frame);
+    }
     return !m_bClosed;
 }
 
@@ -336,6 +404,7 @@ void COrvConnection::Close(uint32_t reason)
     }
     CRefPtr<COrvConnection> keep(this);
     m_bClosed = true;
+    m_pLingerTimer.reset();
     {
         std::lock_guard<std::mutex> lock(m_sendMutex);
         m_bSendClosed = true;

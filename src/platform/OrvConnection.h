@@ -13,6 +13,7 @@
 #define PELLAX_PLATFORM_ORV_CONNECTION_H
 
 #include <asio/ip/tcp.hpp>
+#include <asio/steady_timer.hpp>
 #include <atomic>
 #include <chrono>
 #include <deque>
@@ -40,6 +41,7 @@ public:
     // A queue holding more than this refuses further frames; below the low mark senders hear again.
     static constexpr size_t kHighWaterBytes = 8u * 1024u * 1024u;
     static constexpr size_t kLowWaterBytes = 1u * 1024u * 1024u;
+    static constexpr std::chrono::seconds kLinger{2};
 
     COrvConnection(COrvEventThread* thread, asio::ip::tcp::socket socket, IOrvConnectionOwner* owner);
 
@@ -53,10 +55,16 @@ public:
     int Send(COrvMessageBlock* frame);
     // Any thread, while the connection's event thread runs: closes it there.
     void CloseLater(uint32_t reason);
+    // Any thread: an orderly close there (CloseAfterDrain).
+    void CloseAfterDrainLater(uint32_t reason);
 
     // Event thread only.
     void Start();
     void Close(uint32_t reason);
+    // Like a socket's orderly close: refuses new frames, writes out those already accepted (for at
+    // most kLinger), then closes. What the peer sends meanwhile is read and dropped, so the close
+    // ends in a FIN behind the data rather than a reset that would throw it away.
+    void CloseAfterDrain(uint32_t reason);
     bool IsClosed() const { return m_bClosed; }
     bool IsAccepted() const { return m_bAccepted; }
     void SetAccepted() { m_bAccepted = true; }
@@ -77,6 +85,8 @@ private:
 
     bool OnFrame(COrvMessageBlock* frame) override;
     void ReadAvailable();
+    void OnLingerEnd();
+    void DiscardReceived();
     bool FeedCorked(const uint8_t* data, size_t length);
     void WaitReadable();
     void OnWaitedRead(const asio::error_code& error, size_t received);
@@ -98,6 +108,9 @@ private:
     bool m_bAccepted = false;                        // event thread
     bool m_bCorked = false;                          // event thread: a read's frames are being handed out
     bool m_bFlushAfterRead = false;                  // event thread: its sends meanwhile go out at the end
+    bool m_bDraining = false;                        // event thread: closing once the queue is written
+    uint32_t m_nDrainReason = 0;                     // event thread: the close reason after the drain
+    std::unique_ptr<asio::steady_timer> m_pLingerTimer;  // event thread: bounds the drain
 
     std::mutex m_sendMutex;
     std::deque<QueuedFrame> m_queue;                 // frames waiting for the event thread's Flush

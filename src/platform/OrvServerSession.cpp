@@ -2,6 +2,7 @@
 
 #include <asio/post.hpp>
 #include <new>
+#include <vector>
 
 namespace {
 constexpr std::chrono::milliseconds kAcceptRetryDelay{100};
@@ -159,11 +160,11 @@ int COrvServerSession::Disconnect(IOrvID* client, uint32_t reason)
     CRefPtr<COrvConnection> connection = it->second;
     if (!IsOnThread()) {
         // Posted under the lock: while the session is open its thread is alive.
-        connection->CloseLater(reason);
+        connection->CloseAfterDrainLater(reason);
         return 0;
     }
     lock.unlock();
-    connection->Close(reason);
+    connection->CloseAfterDrain(reason);
     return 0;
 }
 
@@ -171,16 +172,31 @@ int COrvServerSession::Close(uint32_t reason)
 {
     CRefPtr<COrvServerSession> keep(this);
     std::unique_lock<std::mutex> lock(m_mutex);
-    if (m_state != State::kOpen) {
+    if (m_state == State::kIdle) {
         m_state = State::kClosed;
+        m_closed.Signal();
         return 0;
     }
-    if (IsOnThread()) {
+    if (m_state == State::kOpen && IsOnThread()) {
         lock.unlock();
         CloseOnThread(reason);
         return 0;
     }
-    m_pThread->RunAndWait([keep, reason] { keep->CloseOnThread(reason); }, lock);
+    if (COrvEventThread::Current() != nullptr) {
+        // Another library thread must not wait for this one, which may be waiting for it.
+        if (m_state == State::kOpen) {
+            m_pThread->PostTask([keep, reason] { keep->CloseOnThread(reason); });
+        }
+        return 0;
+    }
+    if (m_state == State::kOpen) {
+        m_pThread->RunAndWait([keep, reason] { keep->CloseOnThread(reason); }, lock);
+    } else {
+        lock.unlock();
+    }
+    // Each connection's drain is bounded by its linger; the margin covers a busy thread.
+    COrvTimeValue bound(COrvConnection::kLinger.count() + 3, 0);
+    m_closed.Wait(&bound);
     return 0;
 }
 
@@ -191,21 +207,42 @@ void COrvServerSession::CloseOnThread(uint32_t reason)
     }
     CRefPtr<COrvServerSession> keep(this);
     m_bClosed = true;
-    std::unordered_map<IOrvID*, CRefPtr<COrvConnection>> connections;
+    std::vector<CRefPtr<COrvConnection>> connections;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_state = State::kClosed;
-        connections.swap(m_connections);
+        for (auto& entry : m_connections) {
+            connections.push_back(entry.second);
+        }
     }
     asio::error_code ignored;
     m_pAcceptor->close(ignored);
     m_pAcceptor.reset();
     m_pRetryTimer.reset();
-    for (auto& entry : connections) {
-        entry.second->Close(reason);
+    // The sink hears every leave now; the drains that follow belong to the transport alone.
+    for (auto& connection : connections) {
+        if (connection->IsAccepted() && m_pSink != nullptr) {
+            m_pSink->OnLeave(this, connection.Get(), reason);
+        }
     }
     m_pSink = nullptr;
+    for (auto& connection : connections) {
+        connection->CloseAfterDrain(reason);
+    }
+    FinishIfDrained();
+}
+
+// Event thread: once closed and the last connection is gone, the session leaves the register.
+void COrvServerSession::FinishIfDrained()
+{
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_state != State::kClosed || !m_connections.empty()) {
+            return;
+        }
+    }
     COrvSessionManager::Get().Detach(this);
+    m_closed.Signal();
 }
 
 void COrvServerSession::OnConnectionReceive(COrvConnection* connection, COrvMessageBlock* frame)
@@ -234,5 +271,8 @@ void COrvServerSession::OnConnectionClosed(COrvConnection* connection, uint32_t 
     }
     if (connection->IsAccepted() && m_pSink != nullptr) {
         m_pSink->OnLeave(this, connection, reason);
+    }
+    if (m_bClosed) {
+        FinishIfDrained();
     }
 }

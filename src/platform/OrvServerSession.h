@@ -1,7 +1,9 @@
 // A listening session: accepts TCP connections and carries frames on each, all on one pool thread.
 //
 // The thread is picked at Open. Accepting, reading, closing and every sink callback run there; Send
-// and Disconnect may come from any thread, Close too (it then runs on the thread and waits for it).
+// and Disconnect may come from any thread, Close too. Close shuts the listener at once and lets each
+// connection write out what it had accepted (COrvConnection::CloseAfterDrain); from a host thread it
+// returns once the port is free and every connection is closed.
 // A new connection is offered to the sink in OnJoin and kept only if the sink calls Accept then.
 #ifndef PELLAX_PLATFORM_ORV_SERVER_SESSION_H
 #define PELLAX_PLATFORM_ORV_SERVER_SESSION_H
@@ -14,6 +16,7 @@
 #include <unordered_map>
 
 #include "platform/OrvConnection.h"
+#include "platform/OrvLockEvent.h"
 #include "platform/OrvSessionManager.h"
 
 class COrvServerSession final : public COrvReferenceControlT<COrvLockMutex>,
@@ -40,6 +43,7 @@ private:
     void RetryAcceptLater();
     void Join(asio::ip::tcp::socket socket);
     void CloseOnThread(uint32_t reason);
+    void FinishIfDrained();
     bool IsOnThread() const { return COrvEventThread::Current() == m_pThread; }
 
     void OnConnectionReceive(COrvConnection* connection, COrvMessageBlock* frame) override;
@@ -51,6 +55,7 @@ private:
     std::unordered_map<IOrvID*, CRefPtr<COrvConnection>> m_connections;  // joining and accepted ones
     COrvEventThread* m_pThread = nullptr;                                // set once by Open
     std::atomic<uint16_t> m_nPort{0};
+    COrvLockEvent m_closed{1, 0};  // set once closed with every connection gone
 
     // Event thread only, from Open on.
     IOrvServerSessionSink* m_pSink = nullptr;

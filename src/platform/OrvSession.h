@@ -85,14 +85,17 @@ class IOrvServerSession : public IOrvReferenceControl {
 public:
     // Binds and listens; non-zero for a port in use or an address that is not IPv4.
     virtual int Open(IOrvServerSessionSink* sink, const COrvInetAddress& address) = 0;
-    // Closes the listener and every connection (their OnLeave runs first). From any thread; when it
-    // returns no callback of this session runs any more (on the event thread: after the current one).
+    // Closes the listener and every connection (their OnLeave runs first); each connection writes out
+    // the frames it had accepted, for at most a short linger. From any thread; when it returns no
+    // callback of this session runs any more (on the event thread: after the current one), and on a
+    // thread outside the library the port is free and every socket closed.
     virtual int Close(uint32_t reason) = 0;
     // From any thread, ordered per connection; the frame is sent whole or refused (non-zero) whole.
     virtual int Send(IOrvID* client, COrvMessageBlock* frame) = 0;
     // Keeps a joining connection; only valid inside OnJoin.
     virtual int Accept(IOrvID* client, int flags) = 0;
-    // Closes one connection from any thread; its OnLeave follows on the event thread.
+    // Closes one connection from any thread, once it has written out what it had accepted (bounded by
+    // a short linger); its OnLeave follows on the event thread.
     virtual int Disconnect(IOrvID* client, uint32_t reason) = 0;
     // The port actually listened on (useful with port 0).
     virtual uint16_t GetListenPort() = 0;
@@ -104,7 +107,9 @@ public:
     virtual int Connect(IOrvClientSessionSink* sink, const COrvInetAddress& remote, const COrvTimeValue& timeout,
                         const COrvInetAddress* local) = 0;
     // From any thread; when it returns no callback of this session runs any more (on its own event
-    // thread: after the current one). A joined connection gets its OnLeave before that.
+    // thread: after the current one). A joined connection gets its OnLeave before that, then writes
+    // out the frames it had accepted, for at most a short linger; on a thread outside the library
+    // Close returns once the socket is closed.
     virtual int Close(uint32_t reason) = 0;
     virtual int Send(int flags, COrvMessageBlock* frame) = 0;
 };
@@ -119,6 +124,10 @@ public:
     virtual int CreateServerSession(uint32_t type, CRefPtr<IOrvServerSession>& session) = 0;
     virtual int CreateClientSession(uint32_t type, CRefPtr<IOrvClientSession>& session) = 0;
 };
+
+// Where the transport writes the few lines no owner can report (a linger that ran out); none by default.
+using OrvSessionLogFn = void (*)(int level, const char* line);
+void SetSessionLog(OrvSessionLogFn log);
 
 // Starts the transport's pool of event threads (sized from threads and the machine). 0 on success.
 int InitializeSessionEx(int flags, int threads);

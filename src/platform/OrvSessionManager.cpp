@@ -1,6 +1,8 @@
 #include "platform/OrvSessionManager.h"
 
 #include <algorithm>
+#include <cstdarg>
+#include <cstdio>
 #include <atomic>
 #include <new>
 #include <thread>
@@ -10,6 +12,7 @@
 
 namespace {
 std::atomic<IOrvSessionManager*> g_testManager{nullptr};
+std::atomic<OrvSessionLogFn> g_log{nullptr};
 
 bool IsKnownType(uint32_t type)
 {
@@ -153,6 +156,25 @@ void COrvSessionManager::Detach(IOrvClosableSession* session)
         released = std::move(it->second);
         m_sessions.erase(it);
     }
+}
+
+void SetSessionLog(OrvSessionLogFn log)
+{
+    g_log.store(log);
+}
+
+void OrvSessionLog(int level, const char* format, ...)
+{
+    OrvSessionLogFn log = g_log.load();
+    if (log == nullptr) {
+        return;
+    }
+    char line[256];
+    va_list arguments;
+    va_start(arguments, format);
+    std::vsnprintf(line, sizeof(line), format, arguments);
+    va_end(arguments);
+    log(level, line);
 }
 
 int InitializeSessionEx(int, int threads)

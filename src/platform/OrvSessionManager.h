@@ -47,6 +47,9 @@ private:
     std::unordered_map<IOrvClosableSession*, CRefPtr<IOrvReferenceControl>> m_sessions;  // working sessions
 };
 
+// Formats a line for the log set with SetSessionLog, if any.
+void OrvSessionLog(int level, const char* format, ...) __attribute__((format(printf, 2, 3)));
+
 // Puts another transport behind IOrvSessionManager::Instance() (tests and fuzzers feed the sessions
 // through it); null restores the TCP transport. Not for use while sessions are being created.
 void SetSessionManagerForTest(IOrvSessionManager* manager);

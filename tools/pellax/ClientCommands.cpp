@@ -8,7 +8,6 @@
 #include <iostream>
 #include <iterator>
 #include <mutex>
-#include <thread>
 #include <vector>
 
 #include "Commands.h"
@@ -205,8 +204,7 @@ int RunClient(const ClientOptions& options, bool synchronous)
     for (int i = 0; i < options.count; ++i) {
         failures += synchronous ? Call(handle, request, options.timeout, i) : Send(handle, request, i);
     }
-    // Let queued frames leave before the connection closes.
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    // The destroy writes out the frames still queued before it closes the connection.
     PELLAX_CLIENT_DestroySession(static_cast<unsigned int>(handle));
     PELLAX_CLIENT_SetNotifyCallBack(nullptr, nullptr);
     return failures == 0 ? 0 : 1;
