@@ -74,7 +74,7 @@ int CServer::CreateSessionServer(const char* address, int port, const char* opti
         document.Parse<rapidjson::kParseIterativeFlag>(options);
         if (document.HasParseError()) {
             PELLAX_LOG_FAIL(5, kCodeParse, "[rsp=%s]parse json failed", options);
-            DropSession();
+            DropSession(session);
             return kInvalidArgument;
         }
         interval = ReadKeepaliveOption(document, "keepalive-interval", interval);
@@ -83,21 +83,33 @@ int CServer::CreateSessionServer(const char* address, int port, const char* opti
     if (session->Initialize(interval, timeout, 0) == 0) {
         COrvInetAddress listen(address, static_cast<uint16_t>(port));
         if (session->Open(this, listen) == 0) {
-            PELLAX_LOG_INFO(3, "init ServerSession succ.");
-            return 0;
+            if (IsCurrent(session)) {
+                PELLAX_LOG_INFO(3, "init ServerSession succ.");
+                return 0;
+            }
+            // Destroyed from another thread while opening: nothing of it may stay listening.
+            session->Close();
         }
         session->Finalize();
     }
     PELLAX_LOG_FAIL(5, kCodeOpen, "init ServerSession failed.");
-    DropSession();
+    DropSession(session);
     return kFailed;
 }
 
-void CServer::DropSession()
+bool CServer::IsCurrent(const CRefPtr<IServerSession>& session)
+{
+    CReadGuard guard(m_rwLock, 0);
+    return m_pServerSession.Get() == session.Get();
+}
+
+void CServer::DropSession(const CRefPtr<IServerSession>& session)
 {
     CRefPtr<IServerSession> kept;
     CWriteGuard guard(m_rwLock, 0);
-    kept = std::move(m_pServerSession);
+    if (m_pServerSession.Get() == session.Get()) {
+        kept = std::move(m_pServerSession);
+    }
 }
 
 int CServer::DestroySessionServer()

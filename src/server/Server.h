@@ -49,7 +49,9 @@ public:
 private:
     // The session under the shared lock, or empty after logging "has not been created" for the caller.
     CRefPtr<IServerSession> GetSession(const char* caller, int line, uint32_t clientId);
-    void DropSession();
+    // Empties the slot only if it still holds this session.
+    void DropSession(const CRefPtr<IServerSession>& session);
+    bool IsCurrent(const CRefPtr<IServerSession>& session);
     void NotifyParams(const CClientObject& client, uint32_t type, const CPellaxMessageHeader& header,
                       COrvMessageBlock* params);
 

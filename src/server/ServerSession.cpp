@@ -23,6 +23,10 @@ constexpr uint32_t kReasonRefused = 10002;
 
 int CServerSession::Initialize(int32_t interval, int32_t timeout, uint32_t options)
 {
+    std::lock_guard<std::mutex> life(m_lifeMutex);
+    if (m_bShut) {
+        return -1;
+    }
     m_keepaliveInterval = interval;
     m_keepaliveTimeout = timeout;
     m_keepaliveTimeoutMs = static_cast<uint64_t>(static_cast<int64_t>(timeout) * 1000);
@@ -42,6 +46,14 @@ int CServerSession::Initialize(int32_t interval, int32_t timeout, uint32_t optio
 
 void CServerSession::Finalize()
 {
+    {
+        std::lock_guard<std::mutex> life(m_lifeMutex);
+        if (m_bFinalized) {
+            return;
+        }
+        m_bFinalized = true;
+        m_bShut = true;
+    }
     CMessageHeaderMgr* headers = COrvSingletonT<CMessageHeaderMgr>::Peek();
     if (headers != nullptr) {
         headers->Stop();
@@ -60,7 +72,16 @@ int CServerSession::Open(IClientObjectMgrSink* sink, const COrvInetAddress& addr
     if (sink == nullptr) {
         return kInvalidArgument;
     }
-    if (!m_session) {
+    CRefPtr<IOrvServerSession> session;
+    {
+        // A session closed from another thread meanwhile stays closed: it must not start listening.
+        std::lock_guard<std::mutex> life(m_lifeMutex);
+        if (m_bShut) {
+            return -1;
+        }
+        session = m_session;
+    }
+    if (!session) {
         return kNotOpen;
     }
     {
@@ -68,7 +89,8 @@ int CServerSession::Open(IClientObjectMgrSink* sink, const COrvInetAddress& addr
         m_pSink = sink;
     }
     m_state.exchange(kStateOpen);
-    if (m_session->Open(this, address) != 0) {
+    // A Close from here on reaches the transport session, whose own state refuses a late open.
+    if (session->Open(this, address) != 0) {
         {
             std::lock_guard<std::recursive_mutex> lock(m_sinkMutex);
             m_pSink = nullptr;
@@ -83,25 +105,35 @@ int CServerSession::Open(IClientObjectMgrSink* sink, const COrvInetAddress& addr
 
 void CServerSession::Close()
 {
+    CRefPtr<IOrvServerSession> session;
+    {
+        std::lock_guard<std::mutex> life(m_lifeMutex);
+        m_bShut = true;
+        session = m_session;
+    }
     {
         ZOT_Guard guard(m_timerMutex);
         m_state.exchange(kStateClosing);
     }
     StopHeartbeatTimer();
-    {
-        // Waits for a notification in progress on the event thread; none starts after this.
+    m_bSinkClosed.store(true);
+    // No notification starts after this. A host thread also waits for one in progress on the event
+    // thread; another library thread must not, since that notification may be waiting for it.
+    if (IOrvThreadManager::Instance()->GetCurrentThread() == nullptr || IsOnEventThread()) {
         std::lock_guard<std::recursive_mutex> lock(m_sinkMutex);
         m_pSink = nullptr;
     }
-    if (m_session) {
+    if (session) {
         // The event keeps this sink alive until the transport session is closed on its thread.
         CRefPtr<IOrvReferenceControl> owner(static_cast<IServerSession*>(this));
-        IOrvCustomizeEvent* event = new (std::nothrow) CCloseSessionEvent(m_session, 0, owner);
-        if (event == nullptr) {
-            m_session->Close(0);
-        } else {
+        IOrvCustomizeEvent* event = new (std::nothrow) CCloseSessionEvent(session, 0, owner);
+        if (event != nullptr) {
             RunOnEventThread(event);
         }
+        // Closing again from here waits for the close posted above, which runs first, and for every
+        // connection's drain: from a host thread the port is free when Close returns. The transport
+        // takes Close from any thread, so this also closes it when the event could not be posted.
+        session->Close(0);
     }
     PELLAX_LOG_BARE(3, "Close client manager succ.");
 }
@@ -117,21 +149,25 @@ bool CServerSession::IsOnEventThread() const
     return thread != nullptr && thread == IOrvThreadManager::Instance()->GetCurrentThread();
 }
 
-void CServerSession::RunOnEventThread(IOrvCustomizeEvent* event)
+bool CServerSession::RunOnEventThread(IOrvCustomizeEvent* event)
 {
     IOrvThread* thread = m_eventThread.load();
-    if (thread == nullptr || IsOnEventThread() || thread->PostEvent(event) != 0) {
-        // The transport also takes these calls from other threads: a thread that no longer
-        // takes events must not leave a client connected or a port listening.
+    if (thread == nullptr || IsOnEventThread()) {
         event->OnEvent();
-        delete event;
+        event->OnDestroy();
+        return true;
     }
+    if (thread->PostEvent(event) != 0) {
+        event->OnDestroy();
+        return false;
+    }
+    return true;
 }
 
 bool CServerSession::HasSink()
 {
     std::lock_guard<std::recursive_mutex> lock(m_sinkMutex);
-    return m_pSink != nullptr;
+    return m_pSink != nullptr && !m_bSinkClosed.load();
 }
 
 void CServerSession::OnJoin(IOrvServerSession* server, CRefPtr<IOrvID>& client)
@@ -273,11 +309,10 @@ int CServerSession::Leave(uint32_t clientId)
     }
     CRefPtr<IOrvID> id = client->GetSession();
     if (m_session) {
+        // The transport takes a disconnect from any thread: it stands in when the event cannot go.
         IOrvCustomizeEvent* event = new (std::nothrow) CRemoveUserEvent(m_session, id, 0);
-        if (event == nullptr) {
+        if (event == nullptr || !RunOnEventThread(event)) {
             m_session->Disconnect(id.Get(), 0);
-        } else {
-            RunOnEventThread(event);
         }
     }
     // A disconnect run here may already have reported the leave and cleared the option itself.

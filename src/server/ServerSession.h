@@ -95,16 +95,16 @@ private:
     int StartHeartbeatTimer();
     int StopHeartbeatTimer();
     bool IsOnEventThread() const;
-    // Posts the event to the event thread, or runs it here when there is none yet, when already on
-    // it, or when it takes no more events (the transport takes these calls from any thread too).
-    void RunOnEventThread(IOrvCustomizeEvent* event);
+    // Posts the event to the event thread, or runs it here when there is none yet or when already on
+    // it. False when the thread takes no more events: the event is then disposed of unrun.
+    bool RunOnEventThread(IOrvCustomizeEvent* event);
 
     // Calls the sink under m_sinkMutex when there is one; false when there was none.
     template <class Call>
     bool Notify(Call call)
     {
         std::lock_guard<std::recursive_mutex> lock(m_sinkMutex);
-        if (m_pSink == nullptr) {
+        if (m_pSink == nullptr || m_bSinkClosed.load()) {
             return false;
         }
         call(m_pSink);
@@ -122,10 +122,14 @@ private:
     CRefPtr<CClientObject> Detach(IOrvID* id, const CClientObject* only);
     void Attach(const CRefPtr<CClientObject>& client);
 
+    std::mutex m_lifeMutex;                                // Initialize and Open against a Close from another thread
+    bool m_bShut = false;                                  // closed or finalized: never opens again
+    bool m_bFinalized = false;
     ZOT_Mutex m_clientsMutex;
     std::map<int32_t, CRefPtr<CClientObject>> m_clients;  // by client id
     std::recursive_mutex m_sinkMutex;                      // held around every call into m_pSink
     IClientObjectMgrSink* m_pSink = nullptr;               // the server front, not owned
+    std::atomic<bool> m_bSinkClosed{false};                // set by Close before it clears m_pSink
     std::atomic<int32_t> m_state{kStateClosed};
     CRefPtr<IOrvServerSession> m_session;
     ZOT_Mutex m_timerMutex;                                // the timer against a Close racing the first join

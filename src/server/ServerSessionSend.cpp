@@ -42,16 +42,19 @@ int FillResponse(const PELLAX_Message& request, const CMessageResponse& answer, 
     response->command = header.GetCommand();
     response->timestamp = header.GetTimestamp();
     response->flag = header.GetFlag();
+    response->data = nullptr;
+    // An empty answer has no data to hand over: the allocator is not asked for zero bytes.
+    if (length == 0) {
+        return 0;
+    }
     unsigned char* data = response->allocator != nullptr
                               ? static_cast<unsigned char*>(response->allocator(length))
-                              : new (std::nothrow) unsigned char[length]();
+                              : new (std::nothrow) unsigned char[length];
     response->data = data;
     if (data == nullptr) {
         return kNoMemory;
     }
-    if (length > 0) {
-        std::memcpy(data, answer.GetBody()->GetReadPtr(), length);
-    }
+    std::memcpy(data, answer.GetBody()->GetReadPtr(), length);
     return 0;
 }
 }  // namespace
