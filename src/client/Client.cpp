@@ -16,6 +16,8 @@ namespace PELLAX {
 
 namespace {
 constexpr uint32_t kControlMarker = 0xFFFFFFFFu;
+constexpr int kSlotsFull = -1;
+constexpr int kSlotNoMemory = -2;
 
 // Reads "connect-timeout" when the options hold it as an integer; false when they are not JSON.
 bool ReadConnectTimeout(const char* options, int64_t* seconds)
@@ -25,7 +27,8 @@ bool ReadConnectTimeout(const char* options, int64_t* seconds)
         return true;
     }
     rapidjson::Document document;
-    document.Parse(options);
+    // Iterative: options nested deeper than the stack allows are refused rather than crashing the host.
+    document.Parse<rapidjson::kParseIterativeFlag>(options);
     if (document.HasParseError()) {
         return false;
     }
@@ -61,22 +64,30 @@ int CClient::SetNotifyCallBack(PELLAX_NotifyCallBack callback, void* user)
     return 0;
 }
 
-int CClient::LockFreeSlot()
+int CClient::FillFreeSlot(CRefPtr<IClientSession>* created)
 {
     for (uint32_t index = 0; index < kMaxSessions; ++index) {
-        m_locks[index].Lock();
-        if (!m_sessions[index]) {
-            return static_cast<int>(index);
+        ZOT_Guard guard(m_locks[index]);
+        if (m_sessions[index]) {
+            continue;
         }
-        m_locks[index].Unlock();
+        m_sessions[index] = new (std::nothrow) CClientSession(index);
+        *created = m_sessions[index];
+        return *created ? static_cast<int>(index) : kSlotNoMemory;
     }
-    return -1;
+    return kSlotsFull;
 }
 
 CRefPtr<IClientSession> CClient::GetSlot(uint32_t handle)
 {
     ZOT_Guard guard(m_locks[handle]);
     return m_sessions[handle];
+}
+
+CRefPtr<IClientSession> CClient::TakeSlot(uint32_t handle)
+{
+    ZOT_Guard guard(m_locks[handle]);
+    return std::move(m_sessions[handle]);
 }
 
 void CClient::ReleaseSlot(uint32_t handle, IClientSession* session)
@@ -93,20 +104,17 @@ int CClient::CreateSessionClient(const char* address, int port, const char* opti
         PELLAX_LOG_FAIL(4, kCodeInvalid, "param is error.");
         return -4;
     }
-    int index = LockFreeSlot();
-    if (index < 0) {
+    CRefPtr<IClientSession> session;
+    int index = FillFreeSlot(&session);
+    if (index == kSlotsFull) {
         PELLAX_LOG_FAIL(4, kCodeFull, "ClientSession exceeds max num.");
         return -3;
     }
-    uint32_t handle = static_cast<uint32_t>(index);
-    CRefPtr<IClientSession> session(new (std::nothrow) CClientSession(handle));
-    if (!session) {
+    if (index < 0) {
         PELLAX_LOG_FAIL(5, kCodeNoMemory, "new ClientSession failed.");
-        m_locks[handle].Unlock();
         return -3;
     }
-    m_sessions[handle] = session;
-    m_locks[handle].Unlock();
+    uint32_t handle = static_cast<uint32_t>(index);
 
     int64_t connectTimeout = 0;
     if (!ReadConnectTimeout(options, &connectTimeout)) {
@@ -144,15 +152,14 @@ int CClient::DestroySessionClient(uint32_t handle)
     if (handle >= kMaxSessions) {
         return -4;
     }
-    CRefPtr<IClientSession> session = GetSlot(handle);
+    CRefPtr<IClientSession> session = TakeSlot(handle);
     if (!session) {
         PELLAX_LOG_FAIL(4, kCodeNoSession, "[session=%d]Session handle is invalid", static_cast<int>(handle));
         return -4;
     }
-    // Detached before the slot is freed: a notification in flight finishes first, and none of this
-    // session can reach the host under the handle once a new session takes it.
+    // Detached once out of the slot: a notification in flight finishes first, and none of this
+    // session reaches the host any more (HoldsSlot is false already).
     session->DetachSink();
-    ReleaseSlot(handle, session.Get());
     session->Close(0);
     session->Finalize();
     return 0;

@@ -64,10 +64,13 @@ public:
 private:
     static constexpr const char* kLogScope = "ORV::PELLAX::CClient";
 
-    // The lowest free slot, returned locked; -1 when the table is full.
-    int LockFreeSlot();
+    // Puts a new session into the lowest free slot, under that slot's lock; its handle, or -1 when
+    // the table is full and -2 when memory ran out.
+    int FillFreeSlot(CRefPtr<IClientSession>* created);
     // The session in a slot (empty when the slot is).
     CRefPtr<IClientSession> GetSlot(uint32_t handle);
+    // Empties the slot and hands over what it held: of two destroys of one handle only one gets it.
+    CRefPtr<IClientSession> TakeSlot(uint32_t handle);
     // Empties the slot only if it still holds this session.
     void ReleaseSlot(uint32_t handle, IClientSession* session);
     bool HoldsSlot(IClientSession* session);

@@ -81,6 +81,12 @@ int CClientSession::SetUserData(uint32_t kind, const char* text)
 
 void CClientSession::DetachSink()
 {
+    // Out of its slot the session reaches the host no more, as the front checks the slot. A host
+    // thread also waits here for a notification in progress; a library thread must not, since that
+    // notification's thread may be waiting for this one (two callbacks destroying each other's sessions).
+    if (IOrvThreadManager::Instance()->GetCurrentThread() != nullptr) {
+        return;
+    }
     std::lock_guard<std::recursive_mutex> guard(m_sinkLock);
     m_pSink = nullptr;
 }
