@@ -20,11 +20,13 @@ constexpr int kBadArgument = -4;
 constexpr int kNoMemory = -5;
 constexpr int kOutputTooSmall = -8;
 constexpr size_t kBlockSize = 16;
+// AES-128 takes the first 16 key bytes; a shorter key would make the cipher read past the host's buffer.
+constexpr int kKeyBytes = 16;
 
 bool ValidArguments(const void* key, int keyLength, const void* in, int inLength, const void* out,
                     const int* outLength)
 {
-    return key != nullptr && in != nullptr && out != nullptr && outLength != nullptr && keyLength >= 0 &&
+    return key != nullptr && in != nullptr && out != nullptr && outLength != nullptr && keyLength >= kKeyBytes &&
            inLength >= 0 && *outLength >= 0;
 }
 

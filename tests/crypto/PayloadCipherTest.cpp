@@ -170,7 +170,7 @@ TEST(PayloadCipher, DecodingStopsAtTheEndMarkersAndOnlyWholeBlocksUnderTheRightK
     EXPECT_EQ(Decrypt(wrongKey, kVectors[4].text, &plain), -12) << "a wrong key fails in the final step";
 }
 
-TEST(PayloadCipher, OnlyTheFirstSixteenKeyBytesCountAndTheKeyLengthIsIgnored)
+TEST(PayloadCipher, OnlyTheFirstSixteenKeyBytesCountAndShorterKeysAreRefused)
 {
     unsigned char longKey[32];
     unsigned char otherTail[32];
@@ -179,7 +179,14 @@ TEST(PayloadCipher, OnlyTheFirstSixteenKeyBytesCountAndTheKeyLengthIsIgnored)
         otherTail[i] = static_cast<unsigned char>(i < 16 ? i : 255 - i);
     }
     std::string text;
-    for (int keyLength : {0, 1, 16, 32}) {
+    for (int keyLength : {0, 1, 15}) {
+        int length = 64;
+        unsigned char plain[64];
+        int textLength = static_cast<int>(std::strlen(kVectors[4].text));
+        EXPECT_EQ(Encrypt(longKey, keyLength, Pattern(17), &text), -4) << keyLength;
+        EXPECT_EQ(PELLAX_CLIENT_Decrypt(longKey, keyLength, kVectors[4].text, textLength, plain, &length), -4);
+    }
+    for (int keyLength : {16, 32}) {
         ASSERT_EQ(Encrypt(longKey, keyLength, Pattern(17), &text), 0);
         EXPECT_EQ(text, kVectors[4].text) << keyLength;
         ASSERT_EQ(Encrypt(otherTail, keyLength, Pattern(17), &text), 0);
