@@ -3,19 +3,20 @@
 #include <atomic>
 
 namespace {
-IOrvTracer g_silentTracer;
-std::atomic<IOrvTracer*> g_pTracer{&g_silentTracer};
+// Null stands for the silent tracer, so loading the library constructs nothing.
+std::atomic<IOrvTracer*> g_pTracer{nullptr};
 
 IOrvTracer* Tracer()
 {
-    return g_pTracer.load(std::memory_order_acquire);
+    static IOrvTracer silent;
+    IOrvTracer* tracer = g_pTracer.load(std::memory_order_acquire);
+    return tracer != nullptr ? tracer : &silent;
 }
 }
 
 IOrvTracer* TraceInstall(IOrvTracer* tracer)
 {
-    IOrvTracer* previous = g_pTracer.exchange(tracer != nullptr ? tracer : &g_silentTracer);
-    return previous == &g_silentTracer ? nullptr : previous;
+    return g_pTracer.exchange(tracer);
 }
 
 void TraceRequestLabel(const char* label)
