@@ -13,6 +13,7 @@
 #include "Endpoint.h"
 #include "LibraryScope.h"
 #include "PlainSocketBaseline.h"
+#include "StallCheck.h"
 #include "Terminal.h"
 #include "pellax.h"
 
@@ -27,6 +28,7 @@ struct BenchOptions {
     int size = 64;
     int clients = 0;
     double duration = 3;
+    int count = 2000;
     bool json = false;
     std::string connect;
 };
@@ -309,6 +311,9 @@ int RunBench(BenchOptions options)
     if (options.mode == "idle") {
         return RunIdle(options);
     }
+    if (options.mode == "stall") {
+        return RunStallCheck(options.count, options.json);
+    }
     if (options.mode != "fanin") {
         options.clients = 1;
     }
@@ -345,16 +350,18 @@ void AddBenchCommand(CLI::App& app, int& exitCode)
     static BenchOptions options;
     auto* bench = app.add_subcommand("bench", "Measure the library against plain sockets doing the same work");
     bench->add_option("mode", options.mode,
-                      "rtt: round trips; stream: one-way messages; fanin: many clients; idle: memory of idle clients")
+                      "rtt: round trips; stream: one-way messages; fanin: many clients; idle: memory of idle clients; "
+                      "stall: synchronous calls both ways that must all answer within a second")
         ->required()
-        ->check(CLI::IsMember({"rtt", "stream", "fanin", "idle"}));
+        ->check(CLI::IsMember({"rtt", "stream", "fanin", "idle", "stall"}));
     bench->add_option("--size", options.size, "Body bytes per message")->check(CLI::Range(0, 16 * 1024 * 1024));
     bench->add_option("--clients", options.clients, "Clients for fanin and idle (default 64)")->check(CLI::Range(1, 1024));
     bench->add_option("--duration", options.duration, "Seconds per measurement")->check(CLI::Range(0.2, 600.0));
+    bench->add_option("--count", options.count, "Calls per size for stall")->check(CLI::Range(1, 10000000));
     bench->add_flag("--json", options.json, "Print the figures as one JSON object");
     bench->add_option("--connect", options.connect, "Measure against a server elsewhere (no baseline)");
     bench->footer("Examples:\n  pellax bench rtt --size 64\n  pellax bench stream --duration 5\n"
-                  "  pellax bench fanin --clients 1024 --json\n  pellax bench idle --clients 1024 --connect 127.0.0.1:7000");
+                  "  pellax bench fanin --clients 1024 --json\n  pellax bench stall --count 20000\n  pellax bench idle --clients 1024 --connect 127.0.0.1:7000");
     bench->callback([&exitCode] { exitCode = RunBench(options); });
 }
 
