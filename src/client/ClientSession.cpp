@@ -237,6 +237,9 @@ void CClientSession::OnJoin(IOrvClientSession*, uint32_t result)
 void CClientSession::OnLeave(IOrvClientSession*, uint32_t reason)
 {
     CRefPtr<CClientSession> self(this);
+    // Nothing more can be sent or heard on a connection that has left: the keepalives stop with it.
+    m_bClosed.store(true);
+    StopTimer();
     Notify([&](IClientSessionSink* sink) { sink->OnLeave(this, reason); });
 }
 

@@ -96,7 +96,7 @@ private:
     CRefPtr<IOrvClientSession> m_pSession;
     std::atomic<uint64_t> m_nLastRecvTick;             // last frame received, ms tick
     std::atomic<bool> m_bRegistered{false};
-    std::atomic<bool> m_bClosed{false};                // set by Close: later ticks do nothing
+    std::atomic<bool> m_bClosed{false};                // set by Close or the leave: later ticks do nothing
     const uint32_t m_nHandle;
     std::atomic<IOrvThread*> m_pThread{nullptr};       // delivered the join; owns the timer
     ZOT_Mutex m_userDataLock;                          // host threads write, the timer reads

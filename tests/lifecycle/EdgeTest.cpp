@@ -145,6 +145,18 @@ TEST_F(EdgeTest, AnEmptySynchronousAnswerGivesNoDataAndNoAllocationOnBothSides)
     }
 }
 
+TEST_F(EdgeTest, AClientWhoseConnectionEndedSendsNoMoreKeepalives)
+{
+    ASSERT_EQ(PELLAX_SERVER_DestroySession(), 0);
+    ASSERT_EQ(PELLAX_SERVER_CreateSession("127.0.0.1", m_nPort, "{\"keepalive-interval\":1}"), 0);
+    int handle = Register();
+    ASSERT_GE(handle, 0);
+    ASSERT_EQ(PELLAX_SERVER_DestroyClientSession(m_server->Events(1).back().id), 0);
+    ASSERT_TRUE(m_client->WaitFor(3, handle));
+    std::this_thread::sleep_for(2500ms);  // two and a half keepalive periods
+    EXPECT_EQ(CountLogLines("Send Heartbeat failed"), 0u);
+}
+
 TEST(ProcessId, AChildForkedAfterFirstUseHasItsOwnId)
 {
     ASSERT_EQ(OS::GetProcessID(), static_cast<unsigned int>(getpid()));
