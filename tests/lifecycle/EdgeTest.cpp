@@ -145,6 +145,30 @@ TEST_F(EdgeTest, AnEmptySynchronousAnswerGivesNoDataAndNoAllocationOnBothSides)
     }
 }
 
+TEST_F(EdgeTest, SynchronousCallsBothWaysAtBufferBoundarySizesAllAnswerFarWithinTheirTimeOut)
+{
+    m_server->AnswerRequests([](unsigned int, const std::string& body) { return body; });
+    m_client->AnswerRequests([](unsigned int, const std::string& body) { return body; });
+    int handle = Register();
+    ASSERT_GE(handle, 0);
+    unsigned int id = m_server->Events(1).back().id;
+    // 64 B, a page, frames that end exactly on the 8 KiB and 64 KiB read buffers, and 64 KiB.
+    for (size_t size : {64, 4096, 8192 - 160, 65536 - 160, 65536}) {
+        const std::string body(size, 's');
+        for (int call = 0; call < 200; ++call) {
+            PELLAX_Message request = MakeRecord(700, 0, body);
+            PELLAX_Message response = MakeRecord(0, 0, nullptr);
+            auto sent = std::chrono::steady_clock::now();
+            int result = call % 2 == 0 ? PELLAX_CLIENT_SynSend(static_cast<unsigned int>(handle), &request, &response, 5)
+                                       : PELLAX_SERVER_SynSend(id, &request, &response, 5);
+            auto took = std::chrono::steady_clock::now() - sent;
+            ASSERT_EQ(result, 0) << size << " bytes, call " << call;
+            ASSERT_LT(took, 2s) << size << " bytes, call " << call << " stalled";
+            EXPECT_EQ(TakeBody(response).size(), size);
+        }
+    }
+}
+
 TEST_F(EdgeTest, AClientWhoseConnectionEndedSendsNoMoreKeepalives)
 {
     ASSERT_EQ(PELLAX_SERVER_DestroySession(), 0);
