@@ -45,6 +45,40 @@
 extern "C" {
 #endif
 
+/* Result codes of the functions (see above). */
+#define PELLAX_OK                     0
+#define PELLAX_E_STATE              (-1) /* not possible in the present state, or failed inside */
+#define PELLAX_E_NOT_DELIVERED      (-2) /* not delivered; client synchronous send: also no answer in time */
+#define PELLAX_E_NO_RESOURCE        (-3) /* memory, or all 1024 client session slots taken */
+#define PELLAX_E_INVALID            (-4) /* invalid argument, unknown id or handle, options not JSON */
+#define PELLAX_E_TIMEOUT            (-5) /* server synchronous send: no answer in time */
+
+/* Result codes of PELLAX_CLIENT_Encrypt and PELLAX_CLIENT_Decrypt. */
+#define PELLAX_CIPHER_E_NOT_BASE64  (-3)
+#define PELLAX_CIPHER_E_INVALID     (-4) /* bad argument, or a key shorter than 16 bytes */
+#define PELLAX_CIPHER_E_NO_MEMORY   (-5)
+#define PELLAX_CIPHER_E_TOO_SMALL   (-8) /* the output buffer is too small */
+#define PELLAX_CIPHER_E_INIT        (-9) /* a step of the AES cipher failed: */
+#define PELLAX_CIPHER_E_PADDING    (-10)
+#define PELLAX_CIPHER_E_UPDATE     (-11)
+#define PELLAX_CIPHER_E_FINAL      (-12) /* also a wrong key or damaged text when decrypting */
+
+/* Server notification types. */
+#define PELLAX_SERVER_NOTIFY_DATA       0
+#define PELLAX_SERVER_NOTIFY_JOINED     1
+#define PELLAX_SERVER_NOTIFY_LEFT       4
+#define PELLAX_SERVER_NOTIFY_REGISTERED 5
+#define PELLAX_SERVER_NOTIFY_KEEPALIVE  6
+
+/* Client notification events. */
+#define PELLAX_CLIENT_EVENT_DATA            0
+#define PELLAX_CLIENT_EVENT_CONNECTED       1
+#define PELLAX_CLIENT_EVENT_CONNECT_FAILED  2
+#define PELLAX_CLIENT_EVENT_DISCONNECTED    3
+#define PELLAX_CLIENT_EVENT_SERVER_SILENT   4
+#define PELLAX_CLIENT_EVENT_REGISTERED      5
+#define PELLAX_CLIENT_EVENT_KEEPALIVE       6
+
 /* One typed extension header of a frame. */
 typedef struct PELLAX_MessageExt {
     uint32_t type;                       /* chosen by the host */
@@ -114,7 +148,8 @@ PELLAX_API int PELLAX_CLIENT_SetUserData(unsigned int handle, unsigned int type,
 /* Fills key[0..length-1] with random bytes. */
 PELLAX_API int PELLAX_CLIENT_GetDataKey(char* key, int length);
 /* AES-128-ECB (first 16 key bytes) + PKCS#7, then base64 into output (no NUL; needs text length + 1).
- * -4 bad argument, -5 no memory, -8 output too small, -9..-12 a cipher step failed. */
+ * -4 bad argument or a key shorter than 16 bytes, -5 no memory, -8 output too small, -9..-12 a cipher
+ * step failed. */
 PELLAX_API int PELLAX_CLIENT_Encrypt(const unsigned char* key, int keyLength, const unsigned char* data,
                                      int dataLength, char* output, int* outputLength);
 /* Reverses PELLAX_CLIENT_Encrypt and writes a NUL after the plaintext. Output needs the decoded length.

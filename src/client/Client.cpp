@@ -10,6 +10,7 @@
 #include "crypto/PayloadCipher.h"
 #include "frame/Log.h"
 #include "frame/LogCodes.h"
+#include "frame/ResultCodes.h"
 
 namespace ORV {
 namespace PELLAX {
@@ -100,19 +101,15 @@ void CClient::ReleaseSlot(uint32_t handle, IClientSession* session)
 
 int CClient::CreateSessionClient(const char* address, int port, const char* options)
 {
-    if (address == nullptr || port < 0) {
-        PELLAX_LOG_FAIL(4, kCodeInvalid, "param is error.");
-        return -4;
-    }
     CRefPtr<IClientSession> session;
     int index = FillFreeSlot(&session);
     if (index == kSlotsFull) {
         PELLAX_LOG_FAIL(4, kCodeFull, "ClientSession exceeds max num.");
-        return -3;
+        return PELLAX_E_NO_RESOURCE;
     }
     if (index < 0) {
         PELLAX_LOG_FAIL(5, kCodeNoMemory, "new ClientSession failed.");
-        return -3;
+        return PELLAX_E_NO_RESOURCE;
     }
     uint32_t handle = static_cast<uint32_t>(index);
 
@@ -120,7 +117,7 @@ int CClient::CreateSessionClient(const char* address, int port, const char* opti
     if (!ReadConnectTimeout(options, &connectTimeout)) {
         PELLAX_LOG_FAIL(5, kCodeParse, "[rsp=%s]parse json failed", options);
         ReleaseSlot(handle, session.Get());
-        return -4;
+        return PELLAX_E_INVALID;
     }
     COrvInetAddress server(address, static_cast<uint16_t>(port));
     COrvTimeValue timeout(connectTimeout, 0);
@@ -129,7 +126,7 @@ int CClient::CreateSessionClient(const char* address, int port, const char* opti
         session->Finalize();
         ReleaseSlot(handle, session.Get());
         PELLAX_LOG_FAIL(5, kCodeOpen, "Init ClientSession failed.");
-        return -1;
+        return PELLAX_E_STATE;
     }
     return index;
 }
@@ -137,12 +134,12 @@ int CClient::CreateSessionClient(const char* address, int port, const char* opti
 int CClient::SetUserData(uint32_t handle, uint32_t kind, const char* text)
 {
     if (handle >= kMaxSessions) {
-        return -4;
+        return PELLAX_E_INVALID;
     }
     CRefPtr<IClientSession> session = GetSlot(handle);
     if (!session) {
         PELLAX_LOG_FAIL(4, kCodeInvalid, "[session=%d]Session handle is invalid", static_cast<int>(handle));
-        return -4;
+        return PELLAX_E_INVALID;
     }
     return session->SetUserData(kind, text);
 }
@@ -150,12 +147,12 @@ int CClient::SetUserData(uint32_t handle, uint32_t kind, const char* text)
 int CClient::DestroySessionClient(uint32_t handle)
 {
     if (handle >= kMaxSessions) {
-        return -4;
+        return PELLAX_E_INVALID;
     }
     CRefPtr<IClientSession> session = TakeSlot(handle);
     if (!session) {
         PELLAX_LOG_FAIL(4, kCodeNoSession, "[session=%d]Session handle is invalid", static_cast<int>(handle));
-        return -4;
+        return PELLAX_E_INVALID;
     }
     // Detached once out of the slot: a notification in flight finishes first, and none of this
     // session reaches the host any more (HoldsSlot is false already).
@@ -168,15 +165,15 @@ int CClient::DestroySessionClient(uint32_t handle)
 int CClient::Send(uint32_t handle, const PELLAX_Message* request)
 {
     if (!IsValidRequest(request) || request->data == nullptr) {
-        return -4;
+        return PELLAX_E_INVALID;
     }
     if (handle >= kMaxSessions) {
-        return -4;
+        return PELLAX_E_INVALID;
     }
     CRefPtr<IClientSession> session = GetSlot(handle);
     if (!session) {
         PELLAX_LOG_FAIL(4, kCodeInvalid, "[session=%d]Session handle is invalid", static_cast<int>(handle));
-        return -4;
+        return PELLAX_E_INVALID;
     }
     MessageHeaderPtr header;
     MessageBlockPtr body;
@@ -187,7 +184,7 @@ int CClient::Send(uint32_t handle, const PELLAX_Message* request)
     result = session->AsyncSend(header, body);
     if (result != 0) {
         PELLAX_LOG_FAIL(4, kCodeSend, "[ret=%d,len=%d]Senddata failed.", result, request->dataLength);
-        return -2;
+        return PELLAX_E_NOT_DELIVERED;
     }
     return 0;
 }
@@ -196,15 +193,15 @@ int CClient::SyncSend(uint32_t handle, const PELLAX_Message* request, PELLAX_Mes
                       uint32_t timeoutSeconds)
 {
     if (!IsValidRequest(request) || response == nullptr || (request->data == nullptr && request->dataLength != 0)) {
-        return -4;
+        return PELLAX_E_INVALID;
     }
     if (handle >= kMaxSessions) {
-        return -4;
+        return PELLAX_E_INVALID;
     }
     CRefPtr<IClientSession> session = GetSlot(handle);
     if (!session) {
         PELLAX_LOG_FAIL(4, kCodeNoSession, "[session=%d]ServerSession has not been created!", static_cast<int>(handle));
-        return -4;
+        return PELLAX_E_INVALID;
     }
     MessageHeaderPtr header;
     MessageBlockPtr body;
@@ -216,10 +213,10 @@ int CClient::SyncSend(uint32_t handle, const PELLAX_Message* request, PELLAX_Mes
     if (session->SyncSend(header, body, answer, timeoutSeconds) != 0) {
         PELLAX_LOG_FAIL(4, kCodeSend, "[session=%d,len=%d]Send Failed. ClientSession", static_cast<int>(handle),
                         request->dataLength);
-        return -2;
+        return PELLAX_E_NOT_DELIVERED;
     }
     if (!answer || !answer->GetHeader()) {
-        return -2;
+        return PELLAX_E_NOT_DELIVERED;
     }
     return FillResponseRecord(request->sequence, *answer, response);
 }
@@ -227,7 +224,7 @@ int CClient::SyncSend(uint32_t handle, const PELLAX_Message* request, PELLAX_Mes
 int CClient::GetDataKey(char* key, int length)
 {
     if (key == nullptr || length < 0) {
-        return -4;
+        return PELLAX_E_INVALID;
     }
     return CPayloadCipher::GetDataKey(key, length);
 }
@@ -237,7 +234,7 @@ int CClient::Encrypt(const unsigned char* key, int keyLength, const unsigned cha
 {
     if (key == nullptr || data == nullptr || out == nullptr || outLength == nullptr || keyLength < 0 ||
         dataLength < 0 || *outLength < 0) {
-        return -4;
+        return PELLAX_E_INVALID;
     }
     return CPayloadCipher::Encrypt(key, keyLength, data, dataLength, out, outLength);
 }
@@ -247,7 +244,7 @@ int CClient::Decrypt(const unsigned char* key, int keyLength, const char* text, 
 {
     if (key == nullptr || text == nullptr || out == nullptr || outLength == nullptr || keyLength < 0 ||
         textLength < 0 || *outLength < 0) {
-        return -4;
+        return PELLAX_E_INVALID;
     }
     return CPayloadCipher::Decrypt(key, keyLength, text, textLength, out, outLength);
 }

@@ -40,7 +40,8 @@ public:
     CClient& operator=(const CClient&) = delete;
 
     int SetNotifyCallBack(PELLAX_NotifyCallBack callback, void* user);
-    // The new handle, or -4 (bad argument, options not JSON), -3 (table full, no memory), -1 (open failed).
+    // The address and port were checked by the export. The new handle, or PELLAX_E_INVALID (options not
+    // JSON), PELLAX_E_NO_RESOURCE (table full, no memory) or PELLAX_E_STATE (open failed).
     int CreateSessionClient(const char* address, int port, const char* options);
     int SetUserData(uint32_t handle, uint32_t kind, const char* text);
     int DestroySessionClient(uint32_t handle);

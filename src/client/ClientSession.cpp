@@ -21,6 +21,19 @@ constexpr uint32_t kRegisterKind = 0;
 constexpr uint32_t kKeepaliveKind = 1;
 constexpr int64_t kFirstTickSeconds = 1;
 
+// What the timer sends before and after registration, and how its two build failures are logged.
+struct TimerRequest {
+    uint32_t command;
+    const char* noHeader;
+    const char* noBlock;
+};
+const TimerRequest kRegisterRequest{CPellaxMessageHeader::kCommandRegister,
+                                    "Send Register failed, new CPellaxMessageHeader fail",
+                                    "Send Register failed, new COrvMessageBlock fail"};
+const TimerRequest kKeepaliveRequest{CPellaxMessageHeader::kCommandKeepalive,
+                                     "Send Heartbeat failed, new CPellaxMessageHeader fail",
+                                     "Send Heartbeat failed, new COrvMessageBlock fail"};
+
 CContextMgr* Contexts()
 {
     return COrvSingletonT<CContextMgr>::Instance();
@@ -71,7 +84,7 @@ int CClientSession::SetOption(uint32_t option)
 int CClientSession::SetUserData(uint32_t kind, const char* text)
 {
     if (kind != kRegisterKind && kind != kKeepaliveKind) {
-        return -4;
+        return PELLAX_E_INVALID;
     }
     ZOT_Guard guard(m_userDataLock);
     std::string& target = kind == kRegisterKind ? m_strRegisterUserData : m_strKeepaliveUserData;
@@ -95,10 +108,10 @@ int CClientSession::Open(IClientSessionSink* sink, const COrvInetAddress* server
                          const COrvInetAddress* local)
 {
     if (sink == nullptr) {
-        return kNoSink;
+        return kResultNoSink;
     }
     if (server == nullptr || timeout == nullptr) {
-        return -4;
+        return PELLAX_E_INVALID;
     }
     uint32_t type = (m_nOption & 1u) != 0 ? ORV_SESSION_TYPE_TCP_ALT : ORV_SESSION_TYPE_TCP;
     CRefPtr<IOrvClientSession> session;
@@ -153,7 +166,7 @@ int CClientSession::SendBlock(COrvMessageBlock* block)
 {
     CRefPtr<IOrvClientSession> session = GetSession();
     if (!session) {
-        return kNoSession;
+        return kResultNoTransport;
     }
     return session->Send(0, block);
 }
@@ -161,7 +174,7 @@ int CClientSession::SendBlock(COrvMessageBlock* block)
 int CClientSession::AsyncSend(const MessageHeaderPtr& header, const MessageBlockPtr& body)
 {
     if (!header || !body) {
-        return -4;
+        return PELLAX_E_INVALID;
     }
     MessageBlockPtr frame;
     int result = EncodeFrame(header.Get(), body.Get(), false, &frame);
@@ -181,19 +194,19 @@ int CClientSession::SyncSend(const MessageHeaderPtr& header, const MessageBlockP
                              CRefPtr<CMessageResponse>& response, uint32_t timeoutSeconds)
 {
     if (!header) {
-        return -4;
+        return PELLAX_E_INVALID;
     }
     // The answer would arrive on this very thread, which is busy waiting for it.
     if (IsOwnThread()) {
         PELLAX_LOG_FAIL(4, kCodeInvalid, "[session=%u]SyncSend on the session's own thread.", m_nHandle);
-        return kOwnThread;
+        return kResultOwnThread;
     }
     CSEQMgr* sequences = COrvSingletonT<CSEQMgr>::Instance();
     uint32_t sequence = sequences != nullptr ? sequences->GenerateSequence(1) : CSEQMgr::kSyncBit;
     header->SetSequence(sequence);
     CRefPtr<CSyncContext> context(new (std::nothrow) CSyncContext(sequence));
     if (!context) {
-        return kFailed;
+        return PELLAX_E_STATE;
     }
     if (CContextMgr* contexts = Contexts()) {
         contexts->AddContext(context);
@@ -203,16 +216,16 @@ int CClientSession::SyncSend(const MessageHeaderPtr& header, const MessageBlockP
                       : EncodeFrame(header.Get(), nullptr, 0, false, &frame);
     if (result != 0) {
         RemoveContext(sequence);
-        return kFailed;
+        return PELLAX_E_STATE;
     }
     result = SendBlock(frame.Get());
     if (result != 0) {
         RemoveContext(sequence);
-        return result == kNoSession ? kNoSession : kFailed;
+        return result == kResultNoTransport ? kResultNoTransport : PELLAX_E_STATE;
     }
     if (context->Wait(timeoutSeconds) != 0) {
         RemoveContext(sequence);
-        return kFailed;
+        return PELLAX_E_STATE;
     }
     context->GetResponse(response);
     RemoveContext(sequence);
@@ -344,7 +357,7 @@ int CClientSession::StartTimer()
     StopTimer();
     std::unique_ptr<COrvTimer> timer(new (std::nothrow) COrvTimer);
     if (!timer) {
-        return kFailed;
+        return PELLAX_E_STATE;
     }
     COrvTimeValue period(m_nKeepaliveInterval.load(), 0);
     int result = timer->Schedule(this, period, COrvTimeValue(kFirstTickSeconds, 0), -1);
@@ -361,7 +374,7 @@ int CClientSession::StopTimer()
     std::unique_ptr<COrvTimer> stopped;
     ZOT_Guard guard(m_timerLock);
     if (!m_pTimer) {
-        return kNoTimer;
+        return kResultNotStarted;
     }
     IOrvThread* thread = m_pThread.load();
     if (thread == nullptr) {
@@ -393,43 +406,19 @@ void CClientSession::OnTimer(COrvTimer*)
     }
     CRefPtr<CClientSession> self(this);
     bool registered = m_bRegistered.load();
-    std::string body = BuildControlBody(registered);
-    uint32_t command = registered ? CPellaxMessageHeader::kCommandKeepalive : CPellaxMessageHeader::kCommandRegister;
+    const TimerRequest& request = registered ? kKeepaliveRequest : kRegisterRequest;
     CSEQMgr* sequences = COrvSingletonT<CSEQMgr>::Instance();
     uint32_t sequence = sequences != nullptr ? sequences->GenerateSequence(0) : 0;
-    MessageHeaderPtr header(new (std::nothrow) CPellaxMessageHeader(
-        command, static_cast<uint32_t>(body.size()), sequence, 0, 0, 0));
-    if (!header) {
-        if (registered) {
-            PELLAX_LOG_FAIL(5, kCodeNoMemory, "Send Heartbeat failed, new CPellaxMessageHeader fail");
-        } else {
-            PELLAX_LOG_FAIL(5, kCodeNoMemory, "Send Register failed, new CPellaxMessageHeader fail");
-        }
+    MessageBlockPtr frame;
+    ControlFrameResult built = BuildControlFrame(request.command, sequence, BuildControlBody(registered), &frame);
+    if (built != ControlFrameResult::kBuilt) {
+        const char* line = built == ControlFrameResult::kNoHeader ? request.noHeader : request.noBlock;
+        PELLAX_LOG_FAIL(5, kCodeNoMemory, "%s", line);
         return;
     }
-    MessageBlockPtr frame = COrvMessageBlock::Create(header->GetHeaderSize() + body.size());
-    if (!frame) {
-        if (registered) {
-            PELLAX_LOG_FAIL(5, kCodeNoMemory, "Send Heartbeat failed, new COrvMessageBlock fail");
-        } else {
-            PELLAX_LOG_FAIL(5, kCodeNoMemory, "Send Register failed, new COrvMessageBlock fail");
-        }
-        return;
-    }
-    header->Encode(frame.Get(), false);
-    MessageBlockPtr bodyBlock = COrvMessageBlock::Create(body.data(), body.size());
-    if (!bodyBlock || body.empty()) {
-        if (!registered) {
-            PELLAX_LOG_FAIL(5, kCodeNoMemory, "end Register failed, new COrvMessageBlock failed");
-        }
-        return;
-    }
-    frame->Append(bodyBlock.Get());
     int result = SendBlock(frame.Get());
-    if (!registered) {
-        if (result != 0) {
-            PELLAX_LOG_FAIL(4, kCodeSend, "Send Heartbeat failed");
-        }
+    if (result != 0 && !registered) {
+        PELLAX_LOG_FAIL(4, kCodeSend, "Send Heartbeat failed");
         return;
     }
     if (result != 0) {
@@ -437,10 +426,10 @@ void CClientSession::OnTimer(COrvTimer*)
                         static_cast<unsigned int>(reinterpret_cast<uintptr_t>(this)));
         return;
     }
-    if (!IsSilent()) {
+    if (!registered || !IsSilent()) {
         return;
     }
-    if (StopTimer() != kNoTimer) {
+    if (StopTimer() != kResultNotStarted) {
         PELLAX_LOG_INFO(3, "Long time no get heartbeat from server.");
     }
     std::lock_guard<std::recursive_mutex> guard(m_sinkLock);

@@ -19,6 +19,7 @@
 #include "platform/OrvThread.h"
 #include "platform/OrvTimer.h"
 #include "platform/Zot.h"
+#include "frame/ResultCodes.h"
 
 namespace ORV {
 namespace PELLAX {
@@ -28,12 +29,6 @@ class CClientSession : public IClientSession,
                        public IOrvTimerSink,
                        public COrvReferenceControlT<COrvLockMutex> {
 public:
-    static constexpr int kNoSink = 10008;
-    static constexpr int kNoTimer = 10005;
-    static constexpr int kNoSession = -6;
-    static constexpr int kFailed = -1;
-    // SyncSend on the thread that would have to deliver its own answer.
-    static constexpr int kOwnThread = -7;
     static constexpr int64_t kDefaultKeepaliveInterval = 5;
     static constexpr uint64_t kDefaultKeepaliveTimeoutMs = 30000;
 

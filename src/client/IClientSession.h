@@ -18,7 +18,7 @@ namespace PELLAX {
 class IClientSession : public IOrvReferenceControl {
 public:
     virtual int SetOption(uint32_t option) = 0;
-    // Stops the timer; 10005 when there was none.
+    // Stops the timer; kResultNotStarted when there was none.
     virtual int Finalize() = 0;
     virtual uint32_t GetHandle() const = 0;
     // Starts connecting; the outcome arrives later as the sink's OnJoin.

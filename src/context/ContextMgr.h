@@ -12,13 +12,10 @@
 #include "platform/OrvThread.h"
 #include "platform/OrvTimer.h"
 #include "platform/RefPtr.h"
+#include "frame/ResultCodes.h"
 
 namespace ORV {
 namespace PELLAX {
-
-// Results that never reach the host.
-constexpr int kResultNotDone = 10001;
-constexpr int kResultNotStarted = 10005;
 
 class CContextMgr : public IOrvTimerSink {
 public:

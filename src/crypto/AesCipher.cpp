@@ -1,4 +1,5 @@
 #include "crypto/AesCipher.h"
+#include "pellax.h"
 
 #include <cstring>
 #include <memory>
@@ -50,22 +51,22 @@ int CAesCipher::Run(bool bEncrypt, const unsigned char* in, int inLength, unsign
 {
     CipherContext context(EVP_CIPHER_CTX_new());
     if (!context) {
-        return -5;
+        return PELLAX_CIPHER_E_NO_MEMORY;
     }
     // The padding switch needs a cipher in the context (OpenSSL 3 refuses it before), so init comes first.
     if (EVP_CipherInit_ex(context.get(), m_pCipher, nullptr, m_key, m_iv, bEncrypt ? 1 : 0) != 1) {
-        return -9;
+        return PELLAX_CIPHER_E_INIT;
     }
     if (EVP_CIPHER_CTX_set_padding(context.get(), 1) != 1) {
-        return -10;
+        return PELLAX_CIPHER_E_PADDING;
     }
     int updateLength = 0;
     if (EVP_CipherUpdate(context.get(), out, &updateLength, in, inLength) != 1) {
-        return -11;
+        return PELLAX_CIPHER_E_UPDATE;
     }
     int finalLength = 0;
     if (EVP_CipherFinal_ex(context.get(), out + updateLength, &finalLength) != 1) {
-        return -12;
+        return PELLAX_CIPHER_E_FINAL;
     }
     *outLength = updateLength + finalLength;
     return 0;

@@ -9,16 +9,13 @@
 
 #include "crypto/AesCipher.h"
 #include "crypto/Base64.h"
+#include "pellax.h"
 
 namespace ORV {
 namespace PELLAX {
 
 namespace {
 
-constexpr int kNotBase64 = -3;
-constexpr int kBadArgument = -4;
-constexpr int kNoMemory = -5;
-constexpr int kOutputTooSmall = -8;
 constexpr size_t kBlockSize = 16;
 // AES-128 takes the first 16 key bytes; a shorter key would make the cipher read past the host's buffer.
 constexpr int kKeyBytes = 16;
@@ -44,26 +41,26 @@ CAesCipher MakeCipher(const unsigned char* key)
 int CPayloadCipher::GetDataKey(char* key, int length)
 {
     if (key == nullptr || length < 0) {
-        return kBadArgument;
+        return PELLAX_CIPHER_E_INVALID;
     }
     // A failed generator must not pass whatever the buffer held before off as a fresh key.
-    return RAND_bytes(reinterpret_cast<unsigned char*>(key), length) == 1 ? 0 : kBadArgument;
+    return RAND_bytes(reinterpret_cast<unsigned char*>(key), length) == 1 ? 0 : PELLAX_CIPHER_E_INVALID;
 }
 
 int CPayloadCipher::Encrypt(const unsigned char* key, int keyLength, const unsigned char* data, int dataLength,
                             char* out, int* outLength)
 {
     if (!ValidArguments(key, keyLength, data, dataLength, out, outLength)) {
-        return kBadArgument;
+        return PELLAX_CIPHER_E_INVALID;
     }
     // PKCS#7 always adds a block, full when the data fills its last one.
     size_t cipherCapacity = (static_cast<size_t>(dataLength) / kBlockSize + 1) * kBlockSize;
     if (cipherCapacity > INT_MAX) {
-        return kOutputTooSmall;  // its text could never fit an int-sized capacity
+        return PELLAX_CIPHER_E_TOO_SMALL;  // its text could never fit an int-sized capacity
     }
     std::unique_ptr<unsigned char[]> cipherText(new (std::nothrow) unsigned char[cipherCapacity]);
     if (!cipherText) {
-        return kNoMemory;
+        return PELLAX_CIPHER_E_NO_MEMORY;
     }
     int cipherLength = 0;
     int result = MakeCipher(key).Run(true, data, dataLength, cipherText.get(), &cipherLength);
@@ -72,7 +69,7 @@ int CPayloadCipher::Encrypt(const unsigned char* key, int keyLength, const unsig
     }
     size_t textLength = CBase64::EncodedLength(static_cast<size_t>(cipherLength));
     if (static_cast<size_t>(*outLength) <= textLength) {
-        return kOutputTooSmall;
+        return PELLAX_CIPHER_E_TOO_SMALL;
     }
     // Straight into the host's buffer: the capacity is known, so no text buffer and no copy.
     CBase64::Encode(cipherText.get(), static_cast<size_t>(cipherLength), out);
@@ -84,18 +81,18 @@ int CPayloadCipher::Decrypt(const unsigned char* key, int keyLength, const char*
                             unsigned char* out, int* outLength)
 {
     if (!ValidArguments(key, keyLength, text, textLength, out, outLength)) {
-        return kBadArgument;
+        return PELLAX_CIPHER_E_INVALID;
     }
     std::unique_ptr<unsigned char[]> cipherText(new (std::nothrow) unsigned char[static_cast<size_t>(textLength) + 1]);
     if (!cipherText) {
-        return kNoMemory;
+        return PELLAX_CIPHER_E_NO_MEMORY;
     }
     int cipherLength = CBase64::Decode(text, textLength, cipherText.get());
     if (cipherLength < 1) {
-        return kNotBase64;
+        return PELLAX_CIPHER_E_NOT_BASE64;
     }
     if (*outLength < cipherLength) {
-        return kOutputTooSmall;
+        return PELLAX_CIPHER_E_TOO_SMALL;
     }
     int plainLength = 0;
     int result = MakeCipher(key).Run(false, cipherText.get(), cipherLength, out, &plainLength);

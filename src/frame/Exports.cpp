@@ -48,7 +48,7 @@ PELLAX_API void PELLAX_FreeBuffer(void* buffer)
 PELLAX_API int PELLAX_CLIENT_GetDataKey(char* key, int length)
 {
     if (key == nullptr || length < 0) {
-        return -4;
+        return PELLAX_E_INVALID;
     }
     return COrvSingletonT<CClient>::Instance()->GetDataKey(key, length);
 }
@@ -58,7 +58,7 @@ PELLAX_API int PELLAX_CLIENT_Encrypt(const unsigned char* key, int keyLength, co
 {
     if (key == nullptr || data == nullptr || output == nullptr || outputLength == nullptr || keyLength < 0 ||
         dataLength < 0 || *outputLength < 0) {
-        return -4;
+        return PELLAX_E_INVALID;
     }
     return COrvSingletonT<CClient>::Instance()->Encrypt(key, keyLength, data, dataLength, output, outputLength);
 }
@@ -68,7 +68,7 @@ PELLAX_API int PELLAX_CLIENT_Decrypt(const unsigned char* key, int keyLength, co
 {
     if (key == nullptr || text == nullptr || output == nullptr || outputLength == nullptr || keyLength < 0 ||
         textLength < 0 || *outputLength < 0) {
-        return -4;
+        return PELLAX_E_INVALID;
     }
     return COrvSingletonT<CClient>::Instance()->Decrypt(key, keyLength, text, textLength, output, outputLength);
 }

@@ -25,7 +25,6 @@ public:
     void WriteUnlock();
 
     int32_t GetReaderCount() { return ZOT_AtomicCas(&m_nReaders, 0, 0); }
-    ZOT_SEM GetSemaphoreForTest() const { return m_sem; }
 
 private:
     void EnterReader();

@@ -4,8 +4,6 @@
 #include "server/Server.h"
 
 namespace {
-constexpr int kFailed = -1;
-constexpr int kInvalidArgument = -4;
 
 ORV::PELLAX::CServer* Front()
 {
@@ -18,47 +16,47 @@ extern "C" {
 PELLAX_API int PELLAX_SERVER_SetNotifyCallBack(PELLAX_NotifyCallBack callback, void* user)
 {
     ORV::PELLAX::CServer* server = Front();
-    return server != nullptr ? server->SetNotifyCallBack(callback, user) : kFailed;
+    return server != nullptr ? server->SetNotifyCallBack(callback, user) : PELLAX_E_STATE;
 }
 
 PELLAX_API int PELLAX_SERVER_CreateSession(const char* address, int port, const char* options)
 {
     if (address == nullptr || port < 0) {
-        return kInvalidArgument;
+        return PELLAX_E_INVALID;
     }
     ORV::PELLAX::CServer* server = Front();
-    return server != nullptr ? server->CreateSessionServer(address, port, options) : kFailed;
+    return server != nullptr ? server->CreateSessionServer(address, port, options) : PELLAX_E_STATE;
 }
 
 PELLAX_API int PELLAX_SERVER_DestroySession(void)
 {
     ORV::PELLAX::CServer* server = Front();
-    return server != nullptr ? server->DestroySessionServer() : kFailed;
+    return server != nullptr ? server->DestroySessionServer() : PELLAX_E_STATE;
 }
 
 PELLAX_API int PELLAX_SERVER_DestroyClientSession(unsigned int id)
 {
     ORV::PELLAX::CServer* server = Front();
-    return server != nullptr ? server->Leave(id) : kFailed;
+    return server != nullptr ? server->Leave(id) : PELLAX_E_STATE;
 }
 
 PELLAX_API int PELLAX_SERVER_Send(unsigned int id, PELLAX_Message* message)
 {
     ORV::PELLAX::CServer* server = Front();
-    return server != nullptr ? server->Send(id, message) : kFailed;
+    return server != nullptr ? server->Send(id, message) : PELLAX_E_STATE;
 }
 
 PELLAX_API int PELLAX_SERVER_SynSend(unsigned int id, PELLAX_Message* request, PELLAX_Message* response,
                                      unsigned int timeoutSeconds)
 {
     ORV::PELLAX::CServer* server = Front();
-    return server != nullptr ? server->SyncSend(id, request, response, timeoutSeconds) : kFailed;
+    return server != nullptr ? server->SyncSend(id, request, response, timeoutSeconds) : PELLAX_E_STATE;
 }
 
 PELLAX_API int PELLAX_SERVER_SetUserData(unsigned int id, unsigned int type, const char* data)
 {
     ORV::PELLAX::CServer* server = Front();
-    return server != nullptr ? server->SetUserData(id, type, data) : kFailed;
+    return server != nullptr ? server->SetUserData(id, type, data) : PELLAX_E_STATE;
 }
 
 }  // extern "C"

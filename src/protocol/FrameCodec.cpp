@@ -1,4 +1,5 @@
 #include "protocol/FrameCodec.h"
+#include "frame/ResultCodes.h"
 
 #include <new>
 
@@ -6,8 +7,6 @@ namespace ORV {
 namespace PELLAX {
 
 namespace {
-constexpr int kNoMemory = -3;
-constexpr int kInvalid = -4;
 
 // Bounded by the 16-bit area, so a list that loops back on itself ends here too.
 bool ExtListFits(const PELLAX_MessageExt* node)
@@ -29,14 +28,14 @@ int NewFrame(CPellaxMessageHeader* header, size_t bodyLength, bool skipTrace, Me
 {
     if (header == nullptr || frame == nullptr || bodyLength != header->GetBodyLength() ||
         !header->HasValidExtLength()) {
-        return kInvalid;
+        return PELLAX_E_INVALID;
     }
     MessageBlockPtr block = COrvMessageBlock::Create(static_cast<size_t>(header->GetHeaderSize()) + bodyLength);
     if (!block) {
-        return kNoMemory;
+        return PELLAX_E_NO_RESOURCE;
     }
     if (header->Encode(block.Get(), skipTrace) != 0) {
-        return kInvalid;
+        return PELLAX_E_INVALID;
     }
     *frame = block;
     return 0;
@@ -46,18 +45,18 @@ int NewFrame(CPellaxMessageHeader* header, size_t bodyLength, bool skipTrace, Me
 int CreateMessageHeader(const PELLAX_Message& message, MessageHeaderPtr* header)
 {
     if (header == nullptr || message.dataLength < 0 || !ExtListFits(message.ext)) {
-        return kInvalid;
+        return PELLAX_E_INVALID;
     }
     MessageHeaderPtr created(new (std::nothrow) CPellaxMessageHeader(
         message.command, static_cast<uint32_t>(message.dataLength), message.sequence, message.timestamp,
         static_cast<uint8_t>(message.flag), 0));
     if (!created) {
-        return kNoMemory;
+        return PELLAX_E_NO_RESOURCE;
     }
     for (const PELLAX_MessageExt* node = message.ext; node != nullptr; node = node->next) {
         CPellaxExtMessageHeader entry(node->type, node->length, node->data);
         if (!entry.HasData() || !created->AddExtHeader(entry)) {
-            return kNoMemory;
+            return PELLAX_E_NO_RESOURCE;
         }
     }
     *header = created;
@@ -68,7 +67,7 @@ int EncodeFrame(CPellaxMessageHeader* header, const void* body, size_t bodyLengt
                 MessageBlockPtr* frame)
 {
     if (body == nullptr && bodyLength > 0) {
-        return kInvalid;
+        return PELLAX_E_INVALID;
     }
     MessageBlockPtr block;
     int result = NewFrame(header, bodyLength, skipTrace, &block);
@@ -76,7 +75,7 @@ int EncodeFrame(CPellaxMessageHeader* header, const void* body, size_t bodyLengt
         return result;
     }
     if (block->Write(body, bodyLength) != 0) {
-        return kNoMemory;
+        return PELLAX_E_NO_RESOURCE;
     }
     *frame = block;
     return 0;
@@ -85,29 +84,33 @@ int EncodeFrame(CPellaxMessageHeader* header, const void* body, size_t bodyLengt
 int EncodeFrame(CPellaxMessageHeader* header, const COrvMessageBlock* body, bool skipTrace, MessageBlockPtr* frame)
 {
     if (body == nullptr) {
-        return kInvalid;
+        return PELLAX_E_INVALID;
     }
     return EncodeFrame(header, body->GetReadPtr(), body->GetLength(), skipTrace, frame);
 }
 
-int BuildControlFrame(uint32_t command, uint32_t sequence, const std::string& body, MessageBlockPtr* frame)
+ControlFrameResult BuildControlFrame(uint32_t command, uint32_t sequence, const std::string& body,
+                                     MessageBlockPtr* frame)
 {
     MessageHeaderPtr header(new (std::nothrow)
                                 CPellaxMessageHeader(command, static_cast<uint32_t>(body.size()), sequence, 0, 0, 0));
     if (!header) {
-        return kNoMemory;
+        return ControlFrameResult::kNoHeader;
     }
-    return EncodeFrame(header.Get(), body.data(), body.size(), false, frame);
+    if (body.empty() || EncodeFrame(header.Get(), body.data(), body.size(), false, frame) != 0) {
+        return ControlFrameResult::kNoBlock;
+    }
+    return ControlFrameResult::kBuilt;
 }
 
 int DecodeFrame(COrvMessageBlock* frame, MessageHeaderPtr* header)
 {
     if (frame == nullptr || header == nullptr) {
-        return kInvalid;
+        return PELLAX_E_INVALID;
     }
     MessageHeaderPtr decoded(new (std::nothrow) CPellaxMessageHeader);
     if (!decoded) {
-        return kNoMemory;
+        return PELLAX_E_NO_RESOURCE;
     }
     int result = decoded->Decode(frame);
     if (result != 0) {

@@ -20,18 +20,21 @@ namespace PELLAX {
 // more than 65535 encoded bytes (checked before anything is copied).
 int CreateMessageHeader(const PELLAX_Message& message, MessageHeaderPtr* header);
 
-// Header, then body, in one new block. -4 for a null header, a body length other than the header's,
+// Header, then body, in one new block. PELLAX_E_INVALID for a null header, a body length other than the header's,
 // or extension entries too long to frame.
 int EncodeFrame(CPellaxMessageHeader* header, const void* body, size_t bodyLength, bool skipTrace,
                 MessageBlockPtr* frame);
 int EncodeFrame(CPellaxMessageHeader* header, const COrvMessageBlock* body, bool skipTrace, MessageBlockPtr* frame);
 
-// A control frame (command 0, 1, 10 or 11): flag 0, no extension entries, the JSON text as body.
-int BuildControlFrame(uint32_t command, uint32_t sequence, const std::string& body, MessageBlockPtr* frame);
+// A control frame (command 0, 1, 10 or 11): flag 0, no extension entries, the JSON text as body. The
+// two ways to fail are told apart, as each side logs them apart.
+enum class ControlFrameResult { kBuilt, kNoHeader, kNoBlock };
+ControlFrameResult BuildControlFrame(uint32_t command, uint32_t sequence, const std::string& body,
+                                     MessageBlockPtr* frame);
 
 // Decodes the header at the block's read position; on 0 the read position stands at the body and
 // at least GetBodyLength() bytes follow it. Otherwise CPellaxMessageHeader::kShortFrame (drop the
-// frame), -3, or -4 for a null block.
+// frame), PELLAX_E_NO_RESOURCE, or PELLAX_E_INVALID for a null block.
 int DecodeFrame(COrvMessageBlock* frame, MessageHeaderPtr* header);
 
 }  // namespace PELLAX

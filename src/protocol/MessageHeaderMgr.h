@@ -12,12 +12,13 @@
 #include "platform/OrvTimeValue.h"
 #include "platform/OrvTimer.h"
 #include "platform/Zot.h"
+#include "frame/ResultCodes.h"
 
 class CMessageHeaderMgr : public IOrvTimerSink, public IOrvThreadSink {
 public:
     static constexpr int64_t kSweepPeriodSeconds = 30;
     static constexpr uint64_t kMaxAgeMs = 45000;
-    static constexpr int kThreadRefused = 10001;
+    static constexpr int kThreadRefused = ORV::PELLAX::kResultNotDone;
 
     CMessageHeaderMgr() = default;
     ~CMessageHeaderMgr() override;

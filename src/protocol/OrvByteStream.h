@@ -5,11 +5,12 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include "frame/ResultCodes.h"
 
 template <class BlockT>
 class COrvByteStreamT {
 public:
-    static constexpr int kNoBlock = 10005;
+    static constexpr int kNoBlock = ORV::PELLAX::kResultNotStarted;
 
     explicit COrvByteStreamT(BlockT* block) : m_mode(IsBigEndianHost() ? 1u : 0u), m_block(block) {}
     virtual ~COrvByteStreamT() = default;

@@ -4,6 +4,7 @@
 #include <new>
 
 #include "protocol/OrvByteStream.h"
+#include "frame/ResultCodes.h"
 
 namespace ORV {
 namespace PELLAX {
@@ -71,7 +72,7 @@ int CPellaxExtMessageHeader::Decode(COrvMessageBlock* block, uint64_t limit)
     }
     m_data = COrvMessageBlock::Create(block->GetReadPtr(), m_length);
     if (!m_data) {
-        return -3;
+        return PELLAX_E_NO_RESOURCE;
     }
     block->SetReadPos(block->GetReadPos() + m_length);
     return 0;

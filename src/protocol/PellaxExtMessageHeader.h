@@ -7,6 +7,7 @@
 #include "platform/OrvMessageBlock.h"
 #include "platform/OrvReferenceControl.h"
 #include "platform/RefPtr.h"
+#include "frame/ResultCodes.h"
 
 namespace ORV {
 namespace PELLAX {
@@ -15,7 +16,7 @@ class CPellaxExtMessageHeader : public COrvReferenceControlT<COrvLockMutex> {
 public:
     static constexpr uint32_t kFixedSize = 8;
     // Decode: the block holds fewer bytes than the entry announces.
-    static constexpr int kShortEntry = 10010;
+    static constexpr int kShortEntry = kResultShortEntry;
 
     CPellaxExtMessageHeader() = default;
     // Copies length bytes from data; HasData tells whether the copy could be made.

@@ -15,6 +15,7 @@
 #include "platform/OrvMessageBlock.h"
 #include "platform/OrvReferenceControl.h"
 #include "protocol/PellaxExtMessageHeader.h"
+#include "frame/ResultCodes.h"
 
 namespace ORV {
 namespace PELLAX {
@@ -33,9 +34,9 @@ public:
     // or entry that does not fit, or fewer body bytes than the body length). The frame must be dropped.
     static constexpr int kShortFrame = CPellaxExtMessageHeader::kShortEntry;
     // Encode result when the extension entries total more than kMaxExtLength bytes; nothing is written.
-    static constexpr int kExtTooLong = 10011;
+    static constexpr int kExtTooLong = kResultExtTooLong;
     // An extension entry's data could not be allocated.
-    static constexpr int kNoMemory = -3;
+    static constexpr int kNoMemory = PELLAX_E_NO_RESOURCE;
 
     CPellaxMessageHeader() = default;
     // The timestamp is not kept: a frame always carries the tick of its encoding.
@@ -63,7 +64,7 @@ public:
     // Writes the header at the block's write position: 0, or kExtTooLong with nothing written.
     int Encode(COrvMessageBlock* block, bool skipTrace);
     // Reads the header from the block's read position, which then stands at the first body byte.
-    // 0, kShortFrame, kNoMemory, or 10005 without a block. A frame that is not 0 made no trace calls.
+    // 0, kShortFrame, kNoMemory, or kResultNotStarted without a block. A frame that is not 0 made no trace calls.
     int Decode(COrvMessageBlock* block);
 
 private:

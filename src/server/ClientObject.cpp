@@ -1,14 +1,11 @@
 #include "server/ClientObject.h"
 
 #include "frame/IDMgr.h"
+#include "frame/ResultCodes.h"
 #include "frame/Singleton.h"
 
 namespace ORV {
 namespace PELLAX {
-
-namespace {
-constexpr int32_t kInvalidArgument = -4;
-}
 
 CClientObject::CClientObject(const CRefPtr<IOrvID>& id) : m_pID(id), m_clientID(-1)
 {
@@ -36,7 +33,7 @@ void CClientObject::UpdateActiveTime()
 int32_t CClientObject::SetUserData(uint32_t type, const char* text)
 {
     if (type != kRegisterUserData && type != kKeepaliveUserData) {
-        return kInvalidArgument;
+        return PELLAX_E_INVALID;
     }
     ZOT_Guard guard(m_userDataMutex);
     std::string& target = type == kRegisterUserData ? m_strRegisterUserData : m_strKeepaliveUserData;

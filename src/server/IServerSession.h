@@ -22,6 +22,7 @@ public:
     // From a host thread: once it returns the sink is never called again.
     virtual void Close() = 0;
     virtual int Leave(uint32_t clientId) = 0;
+    // The records were checked by the server front; they are taken as valid here.
     virtual int AsyncSend(uint32_t clientId, const PELLAX_Message* message) = 0;
     virtual int SyncSend(uint32_t clientId, const PELLAX_Message* request, PELLAX_Message* response,
                          uint32_t timeout) = 0;

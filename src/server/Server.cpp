@@ -6,13 +6,12 @@
 #include "frame/Log.h"
 #include "frame/LogCodes.h"
 #include "server/ServerSession.h"
+#include "frame/ResultCodes.h"
 
 namespace ORV {
 namespace PELLAX {
 
 namespace {
-constexpr int kFailed = -1;
-constexpr int kInvalidArgument = -4;
 
 // A keepalive setting is used only when it is a JSON integer of at least 1 second: an interval of
 // 0 would spin the heartbeat timer and a time-out below 1 would drop every client at once.
@@ -45,24 +44,17 @@ int CServer::SetNotifyCallBack(PELLAX_NotifyCallBack callback, void* user)
 
 int CServer::CreateSessionServer(const char* address, int port, const char* options)
 {
-    if (address == nullptr) {
-        return kInvalidArgument;
-    }
     CRefPtr<IServerSession> session;
     {
         CWriteGuard guard(m_rwLock, 0);
         if (m_pServerSession) {
             PELLAX_LOG_FAIL(4, kCodeExists, "serverSession has been created");
-            return kFailed;
-        }
-        if (port < 0) {
-            PELLAX_LOG_FAIL(4, kCodeInvalid, "[port=%d]port is invalid.", port);
-            return kFailed;
+            return PELLAX_E_STATE;
         }
         session = new (std::nothrow) CServerSession;
         if (!session) {
             PELLAX_LOG_FAIL(5, kCodeNoMemory, "New ServerSession Failed!");
-            return kFailed;
+            return PELLAX_E_STATE;
         }
         m_pServerSession = session;
     }
@@ -75,7 +67,7 @@ int CServer::CreateSessionServer(const char* address, int port, const char* opti
         if (document.HasParseError()) {
             PELLAX_LOG_FAIL(5, kCodeParse, "[rsp=%s]parse json failed", options);
             DropSession(session);
-            return kInvalidArgument;
+            return PELLAX_E_INVALID;
         }
         interval = ReadKeepaliveOption(document, "keepalive-interval", interval);
         timeout = ReadKeepaliveOption(document, "keepalive-timeout", timeout);
@@ -94,7 +86,7 @@ int CServer::CreateSessionServer(const char* address, int port, const char* opti
     }
     PELLAX_LOG_FAIL(5, kCodeOpen, "init ServerSession failed.");
     DropSession(session);
-    return kFailed;
+    return PELLAX_E_STATE;
 }
 
 bool CServer::IsCurrent(const CRefPtr<IServerSession>& session)
@@ -119,7 +111,7 @@ int CServer::DestroySessionServer()
         CWriteGuard guard(m_rwLock, 0);
         if (!m_pServerSession) {
             PELLAX_LOG_FAIL(4, kCodeNoSession, "ServerSession has not been created!");
-            return kFailed;
+            return PELLAX_E_STATE;
         }
         session = std::move(m_pServerSession);
     }
@@ -151,7 +143,7 @@ int CServer::Leave(uint32_t clientId)
     }
     if (!session) {
         PELLAX_LOG_FAIL(4, kCodeNoSession, "[session=%d]ServerSession has not been created!", static_cast<int>(clientId));
-        return kFailed;
+        return PELLAX_E_STATE;
     }
     return session->Leave(clientId);
 }
@@ -159,26 +151,26 @@ int CServer::Leave(uint32_t clientId)
 int CServer::Send(uint32_t clientId, PELLAX_Message* message)
 {
     if (message == nullptr || message->data == nullptr) {
-        return kInvalidArgument;
+        return PELLAX_E_INVALID;
     }
     CRefPtr<IServerSession> session = GetSession(__func__, __LINE__, clientId);
-    return session ? session->AsyncSend(clientId, message) : kFailed;
+    return session ? session->AsyncSend(clientId, message) : PELLAX_E_STATE;
 }
 
 int CServer::SyncSend(uint32_t clientId, PELLAX_Message* request, PELLAX_Message* response, uint32_t timeout)
 {
-    if (request == nullptr) {
-        return kInvalidArgument;
+    if (request == nullptr || request->data == nullptr || response == nullptr) {
+        return PELLAX_E_INVALID;
     }
     // The shared lock is gone before the wait: a long call blocks neither sends nor a destroy.
     CRefPtr<IServerSession> session = GetSession(__func__, __LINE__, clientId);
-    return session ? session->SyncSend(clientId, request, response, timeout) : kFailed;
+    return session ? session->SyncSend(clientId, request, response, timeout) : PELLAX_E_STATE;
 }
 
 int CServer::SetUserData(uint32_t clientId, uint32_t type, const char* text)
 {
     CRefPtr<IServerSession> session = GetSession(__func__, __LINE__, clientId);
-    return session ? session->SetUserData(clientId, type, text) : kFailed;
+    return session ? session->SetUserData(clientId, type, text) : PELLAX_E_STATE;
 }
 
 uint16_t CServer::GetListenPort()

@@ -27,6 +27,7 @@ public:
     CServer& operator=(const CServer&) = delete;
 
     int SetNotifyCallBack(PELLAX_NotifyCallBack callback, void* user);
+    // The address and port were checked by the export; the records of the sends are checked here.
     int CreateSessionServer(const char* address, int port, const char* options);
     // From a host thread: once it returns no notification runs any more.
     int DestroySessionServer();

@@ -12,20 +12,21 @@
 #include "protocol/MessageHeaderMgr.h"
 #include "server/CloseSessionEvent.h"
 #include "server/RemoveUserEvent.h"
+#include "frame/ResultCodes.h"
 
 namespace ORV {
 namespace PELLAX {
 
 namespace {
-constexpr int kInvalidArgument = -4;
-constexpr uint32_t kReasonRefused = 10002;
+// The disconnect reason of a join refused while closing or out of ids: the session is not open to it.
+constexpr uint32_t kReasonRefused = kResultNotOpen;
 }
 
 int CServerSession::Initialize(int32_t interval, int32_t timeout, uint32_t options)
 {
     std::lock_guard<std::mutex> life(m_lifeMutex);
     if (m_bShut) {
-        return -1;
+        return PELLAX_E_STATE;
     }
     m_keepaliveInterval = interval;
     m_keepaliveTimeout = timeout;
@@ -33,12 +34,12 @@ int CServerSession::Initialize(int32_t interval, int32_t timeout, uint32_t optio
     uint32_t type = (options & 1u) != 0 ? ORV_SESSION_TYPE_TCP_ALT : ORV_SESSION_TYPE_TCP;
     if (IOrvSessionManager::Instance()->CreateServerSession(type, m_session) != 0) {
         PELLAX_LOG_INFO(3, "Init server session failed.");
-        return -1;
+        return PELLAX_E_STATE;
     }
     CMessageHeaderMgr* headers = COrvSingletonT<CMessageHeaderMgr>::Instance();
     if (headers == nullptr || headers->Start() != 0) {
         PELLAX_LOG_INFO(5, "Init message mgr failed.");
-        return -1;
+        return PELLAX_E_STATE;
     }
     PELLAX_LOG_INFO(3, "Init server session succ.");
     return 0;
@@ -70,19 +71,19 @@ void CServerSession::Finalize()
 int CServerSession::Open(IClientObjectMgrSink* sink, const COrvInetAddress& address)
 {
     if (sink == nullptr) {
-        return kInvalidArgument;
+        return PELLAX_E_INVALID;
     }
     CRefPtr<IOrvServerSession> session;
     {
         // A session closed from another thread meanwhile stays closed: it must not start listening.
         std::lock_guard<std::mutex> life(m_lifeMutex);
         if (m_bShut) {
-            return -1;
+            return PELLAX_E_STATE;
         }
         session = m_session;
     }
     if (!session) {
-        return kNotOpen;
+        return kResultNotOpen;
     }
     {
         std::lock_guard<std::recursive_mutex> lock(m_sinkMutex);
@@ -97,7 +98,7 @@ int CServerSession::Open(IClientObjectMgrSink* sink, const COrvInetAddress& addr
         }
         m_state.exchange(kStateClosed);
         PELLAX_LOG_FAIL(4, kCodeListen, "[port=%d]Open server session failed", address.GetPort());
-        return -1;
+        return PELLAX_E_STATE;
     }
     PELLAX_LOG_INFO(3, "[port=%d]Open server session succ", address.GetPort());
     return 0;
@@ -305,7 +306,7 @@ int CServerSession::Leave(uint32_t clientId)
     CRefPtr<CClientObject> client = TakeClient(clientId);
     if (!client) {
         PELLAX_LOG_FAIL(4, kCodeNoClient, "[session=%d]Cannot find clientSession handle.", static_cast<int>(clientId));
-        return -1;
+        return PELLAX_E_STATE;
     }
     CRefPtr<IOrvID> id = client->GetSession();
     if (m_session) {

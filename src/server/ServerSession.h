@@ -39,8 +39,6 @@ public:
     static constexpr int32_t kStateClosed = 100;
     static constexpr int32_t kStateOpen = 101;
     static constexpr int32_t kStateClosing = 102;
-    static constexpr int kNotOpen = 10002;
-    static constexpr int kNothingToStop = 10005;
 
     static constexpr const char* kLogScope = "ORV::PELLAX::CServerSession";
 
@@ -77,17 +75,12 @@ public:
     int SendFrame(const CRefPtr<CClientObject>& client, COrvMessageBlock* frame);
     int SendMessage(const CRefPtr<CClientObject>& client, CPellaxMessageHeader* header, COrvMessageBlock* body);
 
-    size_t GetClientCountForTest();
 
 private:
     void OnRegister(const CRefPtr<CClientObject>& client, const CRefPtr<CPellaxMessageHeader>& header,
                     COrvMessageBlock* body);
     void OnHearbeat(const CRefPtr<CClientObject>& client, const CRefPtr<CPellaxMessageHeader>& header,
                     COrvMessageBlock* body);
-    // The request's "params" as a block of compact JSON; empty when the body is unusable.
-    CRefPtr<COrvMessageBlock> ReadRequestParams(COrvMessageBlock* body, uint32_t length, bool logMissing);
-    void SendControlResponse(const CRefPtr<CClientObject>& client, uint32_t command, uint32_t sequence,
-                             const std::string& body);
     void Dispatch(const CRefPtr<CClientObject>& client, const CRefPtr<CPellaxMessageHeader>& header,
                   COrvMessageBlock* frame);
     void DeliverResponse(const CRefPtr<CPellaxMessageHeader>& header, COrvMessageBlock* frame);

@@ -76,11 +76,5 @@ void CServerSession::Attach(const CRefPtr<CClientObject>& client)
     m_clients[client->GetClientID()] = client;
 }
 
-size_t CServerSession::GetClientCountForTest()
-{
-    ZOT_Guard guard(m_clientsMutex);
-    return m_clients.size();
-}
-
 }  // namespace PELLAX
 }  // namespace ORV

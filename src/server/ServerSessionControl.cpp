@@ -9,12 +9,12 @@
 #include "protocol/FrameCodec.h"
 #include "server/HeartbeatTimerDelEvent.h"
 #include "server/ServerSession.h"
+#include "frame/ResultCodes.h"
 
 namespace ORV {
 namespace PELLAX {
 
 namespace {
-constexpr int kNoMemory = -3;
 
 std::string BodyText(COrvMessageBlock* body, uint32_t length)
 {
@@ -32,15 +32,14 @@ void CServerSession::OnRegister(const CRefPtr<CClientObject>& client, const CRef
     // Registration is never refused: the answer goes out before the request is even read.
     std::string answer = BuildRegisterResponse(OS::GetProcessID(), m_keepaliveInterval, m_keepaliveTimeout,
                                                client->GetUserData(CClientObject::kRegisterUserData));
-    MessageHeaderPtr answerHeader(new (std::nothrow) CPellaxMessageHeader(
-        CPellaxMessageHeader::kCommandRegisterResponse, static_cast<uint32_t>(answer.size()), header->GetSequence(), 0,
-        0, 0));
-    if (!answerHeader) {
+    MessageBlockPtr frame;
+    ControlFrameResult built =
+        BuildControlFrame(CPellaxMessageHeader::kCommandRegisterResponse, header->GetSequence(), answer, &frame);
+    if (built == ControlFrameResult::kNoHeader) {
         PELLAX_LOG_FAIL(5, kCodeNoMemory, "Send Register failed, new CPellaxMessageHeader fail");
         return;
     }
-    MessageBlockPtr frame;
-    if (answer.empty() || EncodeFrame(answerHeader.Get(), answer.data(), answer.size(), false, &frame) != 0) {
+    if (built == ControlFrameResult::kNoBlock) {
         PELLAX_LOG_FAIL(5, kCodeNoMemory, "Send Register failed, new COrvMessageBlock fail");
         return;
     }
@@ -91,15 +90,14 @@ void CServerSession::OnHearbeat(const CRefPtr<CClientObject>& client, const CRef
     }
     std::string answer =
         BuildKeepaliveResponse(OS::GetProcessID(), client->GetUserData(CClientObject::kKeepaliveUserData));
-    MessageHeaderPtr answerHeader(new (std::nothrow) CPellaxMessageHeader(
-        CPellaxMessageHeader::kCommandKeepaliveResponse, static_cast<uint32_t>(answer.size()), header->GetSequence(),
-        0, 0, 0));
-    if (!answerHeader) {
+    MessageBlockPtr frame;
+    ControlFrameResult built =
+        BuildControlFrame(CPellaxMessageHeader::kCommandKeepaliveResponse, header->GetSequence(), answer, &frame);
+    if (built == ControlFrameResult::kNoHeader) {
         PELLAX_LOG_FAIL(5, kCodeNoMemory, "Send Heartbeat failed, new CPellaxMessageHeader fail");
         return;
     }
-    MessageBlockPtr frame;
-    if (answer.empty() || EncodeFrame(answerHeader.Get(), answer.data(), answer.size(), false, &frame) != 0) {
+    if (built == ControlFrameResult::kNoBlock) {
         PELLAX_LOG_FAIL(5, kCodeSend, "Send Heartbeat failed, new COrvMessageBlock fail");
         return;
     }
@@ -139,7 +137,7 @@ int CServerSession::StartHeartbeatTimer()
     m_heartbeatTimer.reset();
     std::unique_ptr<COrvTimer> timer(new (std::nothrow) COrvTimer);
     if (!timer) {
-        return kNoMemory;
+        return PELLAX_E_NO_RESOURCE;
     }
     int result = timer->Schedule(this, COrvTimeValue(m_keepaliveInterval, 0), COrvTimeValue(1, 0), -1);
     if (result != 0) {
@@ -157,7 +155,7 @@ int CServerSession::StopHeartbeatTimer()
         timer = std::move(m_heartbeatTimer);
     }
     if (!timer) {
-        return kNothingToStop;
+        return kResultNotStarted;
     }
     if (IsOnEventThread()) {
         timer->Cancel();

@@ -11,15 +11,12 @@
 #include "platform/Trace.h"
 #include "protocol/FrameCodec.h"
 #include "server/ServerSession.h"
+#include "frame/ResultCodes.h"
 
 namespace ORV {
 namespace PELLAX {
 
 namespace {
-constexpr int kNotDelivered = -2;
-constexpr int kNoMemory = -3;
-constexpr int kInvalidArgument = -4;
-constexpr int kTimedOut = -5;
 
 // Header and body block of a host message; -4 when it cannot be framed, -3 when memory ran out.
 int BuildMessage(const PELLAX_Message& message, MessageHeaderPtr* header, MessageBlockPtr* body)
@@ -29,7 +26,7 @@ int BuildMessage(const PELLAX_Message& message, MessageHeaderPtr* header, Messag
         return result;
     }
     *body = COrvMessageBlock::Create(message.data, static_cast<size_t>(message.dataLength));
-    return *body ? 0 : kNoMemory;
+    return *body ? 0 : PELLAX_E_NO_RESOURCE;
 }
 
 // The response record from the answer; the sequence stays the one the host put into its request.
@@ -52,7 +49,7 @@ int FillResponse(const PELLAX_Message& request, const CMessageResponse& answer, 
                               : new (std::nothrow) unsigned char[length];
     response->data = data;
     if (data == nullptr) {
-        return kNoMemory;
+        return PELLAX_E_NO_RESOURCE;
     }
     std::memcpy(data, answer.GetBody()->GetReadPtr(), length);
     return 0;
@@ -62,10 +59,10 @@ int FillResponse(const PELLAX_Message& request, const CMessageResponse& answer, 
 int CServerSession::SendFrame(const CRefPtr<CClientObject>& client, COrvMessageBlock* frame)
 {
     if (frame == nullptr || !client) {
-        return kInvalidArgument;
+        return PELLAX_E_INVALID;
     }
     if (m_state.load() != kStateOpen) {
-        return kNotOpen;
+        return kResultNotOpen;
     }
     CRefPtr<IOrvID> id = client->GetSession();
     int result = m_session->Send(id.Get(), frame);
@@ -79,7 +76,7 @@ int CServerSession::SendMessage(const CRefPtr<CClientObject>& client, CPellaxMes
                                 COrvMessageBlock* body)
 {
     if (header == nullptr || body == nullptr) {
-        return kInvalidArgument;
+        return PELLAX_E_INVALID;
     }
     MessageBlockPtr frame;
     int result = EncodeFrame(header, body, false, &frame);
@@ -88,18 +85,15 @@ int CServerSession::SendMessage(const CRefPtr<CClientObject>& client, CPellaxMes
 
 int CServerSession::AsyncSend(uint32_t clientId, const PELLAX_Message* message)
 {
-    if (message == nullptr || message->data == nullptr) {
-        return kInvalidArgument;
-    }
     CRefPtr<CClientObject> client = FindClient(clientId);
     if (!client) {
         PELLAX_LOG_FAIL(4, kCodeNoClient, "[session=%d]Cannot find clientSession handle.", static_cast<int>(clientId));
-        return kInvalidArgument;
+        return PELLAX_E_INVALID;
     }
     MessageHeaderPtr header;
     MessageBlockPtr body;
     int result = BuildMessage(*message, &header, &body);
-    if (result == kInvalidArgument) {
+    if (result == PELLAX_E_INVALID) {
         PELLAX_LOG_FAIL(4, kCodeInvalid, "[session=%d,len=%d]Message cannot be framed.", static_cast<int>(clientId),
                         message->dataLength);
     }
@@ -107,13 +101,13 @@ int CServerSession::AsyncSend(uint32_t clientId, const PELLAX_Message* message)
         return result;
     }
     result = SendMessage(client, header.Get(), body.Get());
-    if (result == kNoMemory) {
-        return kNoMemory;
+    if (result == PELLAX_E_NO_RESOURCE) {
+        return PELLAX_E_NO_RESOURCE;
     }
     if (result != 0) {
         PELLAX_LOG_FAIL(4, kCodeSend, "[session=%d,len=%d]Send Failed.", static_cast<int>(clientId),
                         message->dataLength);
-        return kNotDelivered;
+        return PELLAX_E_NOT_DELIVERED;
     }
     return 0;
 }
@@ -121,24 +115,21 @@ int CServerSession::AsyncSend(uint32_t clientId, const PELLAX_Message* message)
 int CServerSession::SyncSend(uint32_t clientId, const PELLAX_Message* request, PELLAX_Message* response,
                              uint32_t timeout)
 {
-    if (request == nullptr || request->data == nullptr || response == nullptr) {
-        return kInvalidArgument;
-    }
     if (IsOnEventThread()) {
         // The answer would arrive on this very thread, which would be blocked waiting for it.
         PELLAX_LOG_FAIL(4, kCodeInvalid, "[session=%d]SyncSend inside a notification cannot get its answer.",
                         static_cast<int>(clientId));
-        return -1;
+        return PELLAX_E_STATE;
     }
     CRefPtr<CClientObject> client = FindClient(clientId);
     if (!client) {
         PELLAX_LOG_FAIL(4, kCodeNoClient, "[session=%d]Cannot find clientSession handle.", static_cast<int>(clientId));
-        return kInvalidArgument;
+        return PELLAX_E_INVALID;
     }
     MessageHeaderPtr header;
     MessageBlockPtr body;
     int result = BuildMessage(*request, &header, &body);
-    if (result == kInvalidArgument) {
+    if (result == PELLAX_E_INVALID) {
         PELLAX_LOG_FAIL(4, kCodeInvalid, "[session=%d,len=%d]Message cannot be framed.", static_cast<int>(clientId),
                         request->dataLength);
     }
@@ -148,13 +139,13 @@ int CServerSession::SyncSend(uint32_t clientId, const PELLAX_Message* request, P
     CSEQMgr* sequences = COrvSingletonT<CSEQMgr>::Instance();
     CContextMgr* contexts = COrvSingletonT<CContextMgr>::Instance();
     if (sequences == nullptr || contexts == nullptr) {
-        return kNoMemory;
+        return PELLAX_E_NO_RESOURCE;
     }
     uint32_t sequence = sequences->GenerateSequence(1);
     header->SetSequence(sequence);
     CRefPtr<CSyncContext> context(new (std::nothrow) CSyncContext(sequence));
     if (!context) {
-        return kNoMemory;
+        return PELLAX_E_NO_RESOURCE;
     }
     contexts->AddContext(context);
     MessageBlockPtr frame;
@@ -165,19 +156,19 @@ int CServerSession::SyncSend(uint32_t clientId, const PELLAX_Message* request, P
     if (result != 0) {
         contexts->RemoveContext(sequence);
         TraceFinish(0, "-2", "network send fail");
-        return result == kNoMemory ? kNoMemory : kNotDelivered;
+        return result == PELLAX_E_NO_RESOURCE ? PELLAX_E_NO_RESOURCE : PELLAX_E_NOT_DELIVERED;
     }
     if (context->Wait(timeout) != 0) {
         contexts->RemoveContext(sequence);
         TraceFinish(0, "-5", "network timeout");
-        return kTimedOut;
+        return PELLAX_E_TIMEOUT;
     }
     CRefPtr<CMessageResponse> answer;
     context->GetResponse(answer);
     contexts->RemoveContext(sequence);
     if (!answer || !answer->GetHeader() || !answer->GetBody()) {
         TraceFinish(0, "-4", "response param error");
-        return kInvalidArgument;
+        return PELLAX_E_INVALID;
     }
     TraceFinish(1, nullptr, nullptr);
     return FillResponse(*request, *answer, response);
@@ -188,7 +179,7 @@ int CServerSession::SetUserData(uint32_t clientId, uint32_t type, const char* te
     CRefPtr<CClientObject> client = FindClient(clientId);
     if (!client) {
         PELLAX_LOG_FAIL(4, kCodeNoClient, "[session=%d]Cannot find clientSession handle.", static_cast<int>(clientId));
-        return kInvalidArgument;
+        return PELLAX_E_INVALID;
     }
     return client->SetUserData(type, text);
 }

@@ -45,7 +45,7 @@ struct BenchState {
 int OnServer(unsigned int id, unsigned int type, PELLAX_Message* message, void* user)
 {
     auto* state = static_cast<BenchState*>(user);
-    if (type != 0 || message == nullptr) {
+    if (type != PELLAX_SERVER_NOTIFY_DATA || message == nullptr) {
         return 0;
     }
     state->received.fetch_add(1, std::memory_order_relaxed);
@@ -61,7 +61,7 @@ int OnServer(unsigned int id, unsigned int type, PELLAX_Message* message, void* 
 
 int OnClient(unsigned int, unsigned int type, PELLAX_Message*, void* user)
 {
-    if (type == 5) {
+    if (type == PELLAX_CLIENT_EVENT_REGISTERED) {
         static_cast<BenchState*>(user)->registered.fetch_add(1);
     }
     return 0;

@@ -35,10 +35,12 @@ struct ClientOptions {
 // The events of the one session, as the waiting command thread sees them.
 class SessionEvents {
 public:
+    static constexpr unsigned int Bit(unsigned int type) { return 1u << type; }
+
     void Raise(unsigned int type)
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        m_seen |= 1u << type;
+        m_seen |= Bit(type);
         m_changed.notify_all();
     }
     // True when any of the wanted events was raised in time.
@@ -50,7 +52,7 @@ public:
     bool Seen(unsigned int type)
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        return (m_seen & (1u << type)) != 0;
+        return (m_seen & Bit(type)) != 0;
     }
 
 private:
@@ -62,7 +64,7 @@ private:
 int OnClientNotify(unsigned int, unsigned int type, PELLAX_Message* message, void* user)
 {
     static_cast<SessionEvents*>(user)->Raise(type);
-    if (type == 0 && message != nullptr) {
+    if (type == PELLAX_CLIENT_EVENT_DATA && message != nullptr) {
         Terminal::Line(Tone::Client, "received " + DescribeMessage(message));
     }
     return 0;
@@ -127,13 +129,15 @@ int OpenSession(const ClientOptions& options, SessionEvents& events)
         std::fprintf(stderr, "pellax: cannot create a client session (code %d)\n", handle);
         return -1;
     }
-    if (!events.WaitFor(1u << 1 | 1u << 2, std::chrono::seconds(5)) || events.Seen(2)) {
+    unsigned int joinOutcome = SessionEvents::Bit(PELLAX_CLIENT_EVENT_CONNECTED) |
+                               SessionEvents::Bit(PELLAX_CLIENT_EVENT_CONNECT_FAILED);
+    if (!events.WaitFor(joinOutcome, std::chrono::seconds(5)) || events.Seen(PELLAX_CLIENT_EVENT_CONNECT_FAILED)) {
         std::fprintf(stderr, "pellax: cannot connect to %s: connection refused or timed out\n",
                      options.connect.c_str());
         PELLAX_CLIENT_DestroySession(handle);
         return -1;
     }
-    if (!events.WaitFor(1u << 5, std::chrono::seconds(4))) {
+    if (!events.WaitFor(SessionEvents::Bit(PELLAX_CLIENT_EVENT_REGISTERED), std::chrono::seconds(4))) {
         Terminal::Line(Tone::Note, "connected, but the server did not answer Register; sending anyway");
     }
     return handle;

@@ -19,6 +19,8 @@ using std::chrono::milliseconds;
 using std::chrono::seconds;
 
 constexpr unsigned int kTimeRequest = 1000;
+// Not a notification: the demo's own note that the server decrypted a payload.
+constexpr unsigned int kDecryptedNote = 100;
 constexpr unsigned int kStatusRequest = 2000;
 constexpr unsigned int kTaggedMessage = 3000;
 constexpr unsigned int kSecretMessage = 4000;
@@ -92,20 +94,20 @@ double MicrosSince(std::chrono::steady_clock::time_point start)
 int Demo::OnServer(unsigned int id, unsigned int type, PELLAX_Message* message, void* user)
 {
     auto* demo = static_cast<Demo*>(user);
-    if (type == 0 && message != nullptr) {
+    if (type == PELLAX_SERVER_NOTIFY_DATA && message != nullptr) {
         demo->AnswerOnServer(id, *message);
     }
-    if (type == 5) {
+    if (type == PELLAX_SERVER_NOTIFY_REGISTERED) {
         std::lock_guard<std::mutex> lock(demo->m_namesMutex);
         demo->m_serverNames[id] = NameIn(DataText(message));
     }
-    if (type != 6 || FirstOfItsKind(Side::Server, id, "keepalive")) {
+    if (type != PELLAX_SERVER_NOTIFY_KEEPALIVE || FirstOfItsKind(Side::Server, id, "keepalive")) {
         std::string text = Format("server   id %u%s %s", id, demo->ServerName(id).c_str(),
                                   ServerNotificationName(type).c_str());
         if (message != nullptr) {
-            text += type == 0 ? "  " + DescribeMessage(message) : "  params " + DataText(message);
+            text += type == PELLAX_SERVER_NOTIFY_DATA ? "  " + DescribeMessage(message) : "  params " + DataText(message);
         }
-        Terminal::Line(type == 4 ? Tone::Bad : Tone::Server, text + (type == 6 ? "  (one per second from now on)" : ""));
+        Terminal::Line(type == PELLAX_SERVER_NOTIFY_LEFT ? Tone::Bad : Tone::Server, text + (type == PELLAX_SERVER_NOTIFY_KEEPALIVE ? "  (one per second from now on)" : ""));
     }
     demo->m_book.Note(Noted(Side::Server, id, type, message));
     return 0;
@@ -114,16 +116,16 @@ int Demo::OnServer(unsigned int id, unsigned int type, PELLAX_Message* message, 
 int Demo::OnClient(unsigned int handle, unsigned int type, PELLAX_Message* message, void* user)
 {
     auto* demo = static_cast<Demo*>(user);
-    if (type == 0 && message != nullptr) {
+    if (type == PELLAX_CLIENT_EVENT_DATA && message != nullptr) {
         demo->AnswerOnClient(handle, *message);
     }
     bool userData = DataText(message).find("userdata") != std::string::npos;
-    if (type != 6 || FirstOfItsKind(Side::Client, handle, userData ? "userdata" : "keepalive")) {
+    if (type != PELLAX_CLIENT_EVENT_KEEPALIVE || FirstOfItsKind(Side::Client, handle, userData ? "userdata" : "keepalive")) {
         std::string text = Format("%-8s %s", demo->ClientName(handle).c_str(), ClientEventName(type).c_str());
         if (message != nullptr) {
-            text += type == 0 ? "  " + DescribeMessage(message) : "  data " + DataText(message);
+            text += type == PELLAX_CLIENT_EVENT_DATA ? "  " + DescribeMessage(message) : "  data " + DataText(message);
         }
-        Terminal::Line(type == 3 || type == 4 ? Tone::Bad : Tone::Client, text);
+        Terminal::Line(type == PELLAX_CLIENT_EVENT_DISCONNECTED || type == PELLAX_CLIENT_EVENT_SERVER_SILENT ? Tone::Bad : Tone::Client, text);
     }
     demo->m_book.Note(Noted(Side::Client, handle, type, message));
     return 0;
@@ -147,7 +149,7 @@ void Demo::AnswerOnServer(unsigned int id, const PELLAX_Message& request)
                                            plain.data(), &length);
         std::string text = result == 0 ? std::string(reinterpret_cast<char*>(plain.data()), static_cast<size_t>(length))
                                        : Format("(decrypt failed, code %d)", result);
-        m_book.Note(NotedEvent{Side::Server, id, 100, text, {}, 0});
+        m_book.Note(NotedEvent{Side::Server, id, kDecryptedNote, text, {}, 0});
         Terminal::Line(Tone::Server, "server   decrypted with the shared data key: \"" + text + "\"");
     }
 }
@@ -233,10 +235,10 @@ bool Demo::ConnectClients()
     }
     auto joined = [this](int handle) {
         return m_book.WaitFor([handle](const NotedEvent& e) {
-            return e.side == Side::Client && e.id == static_cast<unsigned int>(handle) && e.type == 1;
+            return e.side == Side::Client && e.id == static_cast<unsigned int>(handle) && e.type == PELLAX_CLIENT_EVENT_CONNECTED;
         }, seconds(5));
     };
-    bool serverSawAll = m_book.WaitForCount([](const NotedEvent& e) { return e.side == Side::Server && e.type == 1; },
+    bool serverSawAll = m_book.WaitForCount([](const NotedEvent& e) { return e.side == Side::Server && e.type == PELLAX_SERVER_NOTIFY_JOINED; },
                                             3, seconds(5));
     return joined(m_alpha) && joined(m_beta) && serverSawAll;
 }
@@ -246,7 +248,7 @@ bool Demo::FindServerId(const char* name, unsigned int& id)
     NotedEvent found;
     std::string wanted = Format("\"name\":\"%s\"", name);
     bool ok = m_book.WaitFor([&wanted](const NotedEvent& e) {
-        return e.side == Side::Server && e.type == 5 && e.text.find(wanted) != std::string::npos;
+        return e.side == Side::Server && e.type == PELLAX_SERVER_NOTIFY_REGISTERED && e.text.find(wanted) != std::string::npos;
     }, seconds(5), &found);
     id = found.id;
     return ok;
@@ -259,7 +261,7 @@ bool Demo::Register()
     Terminal::Line(Tone::Client, "gamma    register answer " + answer);
     auto registered = [this](int handle) {
         return m_book.WaitFor([handle](const NotedEvent& e) {
-            return e.side == Side::Client && e.id == static_cast<unsigned int>(handle) && e.type == 5 &&
+            return e.side == Side::Client && e.id == static_cast<unsigned int>(handle) && e.type == PELLAX_CLIENT_EVENT_REGISTERED &&
                    e.text.find("\"keepalive-interval\":1") != std::string::npos;
         }, seconds(5));
     };
@@ -272,10 +274,10 @@ bool Demo::KeepAlive()
 {
     PELLAX_SERVER_SetUserData(m_alphaId, 1, "{\"motd\":\"welcome back\"}");
     bool serverSaw = m_book.WaitFor([this](const NotedEvent& e) {
-        return e.side == Side::Server && e.type == 6 && e.id == m_betaId;
+        return e.side == Side::Server && e.type == PELLAX_SERVER_NOTIFY_KEEPALIVE && e.id == m_betaId;
     }, seconds(5));
     bool alphaGotUserData = m_book.WaitFor([this](const NotedEvent& e) {
-        return e.side == Side::Client && e.type == 6 && e.id == static_cast<unsigned int>(m_alpha) &&
+        return e.side == Side::Client && e.type == PELLAX_CLIENT_EVENT_KEEPALIVE && e.id == static_cast<unsigned int>(m_alpha) &&
                e.text.find("welcome back") != std::string::npos;
     }, seconds(5));
     return serverSaw && alphaGotUserData;
@@ -327,7 +329,7 @@ bool Demo::SendWithExtensions()
     }
     // The host receives the extension list in reverse frame order.
     return m_book.WaitFor([this](const NotedEvent& e) {
-        return e.side == Side::Server && e.type == 0 && e.id == m_alphaId && e.text == "hello with headers" &&
+        return e.side == Side::Server && e.type == PELLAX_SERVER_NOTIFY_DATA && e.id == m_alphaId && e.text == "hello with headers" &&
                e.extCount == 2 && e.extTypes[0] == 2 && e.extTypes[1] == 1;
     }, seconds(5));
 }
@@ -353,14 +355,14 @@ bool Demo::SendEncrypted()
     Terminal::Line(Tone::Client, "alpha    data key " + hex + ", cipher text " + body);
     PELLAX_Message message = MakeMessage(kSecretMessage, static_cast<uint32_t>(PELLAX_GenerateSequence()), body);
     return PELLAX_CLIENT_Send(static_cast<unsigned int>(m_alpha), &message) == 0 &&
-           m_book.WaitFor([&secret](const NotedEvent& e) { return e.type == 100 && e.text == secret; }, seconds(5));
+           m_book.WaitFor([&secret](const NotedEvent& e) { return e.type == kDecryptedNote && e.text == secret; }, seconds(5));
 }
 
 bool Demo::DropSilentClient()
 {
     Terminal::Line(Tone::Note, "gamma    says nothing more ...");
     bool dropped = m_book.WaitFor([this](const NotedEvent& e) {
-        return e.side == Side::Server && e.type == 4 && e.id == m_gammaId;
+        return e.side == Side::Server && e.type == PELLAX_SERVER_NOTIFY_LEFT && e.id == m_gammaId;
     }, seconds(10));
     return dropped && m_silent.WaitClosed(3000);
 }
@@ -369,7 +371,7 @@ bool Demo::DisconnectClient()
 {
     int result = PELLAX_SERVER_DestroyClientSession(m_betaId);
     bool betaLeft = m_book.WaitFor([this](const NotedEvent& e) {
-        return e.side == Side::Client && e.type == 3 && e.id == static_cast<unsigned int>(m_beta);
+        return e.side == Side::Client && e.type == PELLAX_CLIENT_EVENT_DISCONNECTED && e.id == static_cast<unsigned int>(m_beta);
     }, seconds(5));
     return result == 0 && betaLeft;
 }

@@ -7,12 +7,11 @@ namespace pellax_tool {
 std::string ServerNotificationName(unsigned int type)
 {
     switch (type) {
-    case 0: return "data";
-    case 1: return "joined";
-    case 3: return "left";
-    case 4: return "left or silent";
-    case 5: return "registered";
-    case 6: return "keepalive";
+    case PELLAX_SERVER_NOTIFY_DATA: return "data";
+    case PELLAX_SERVER_NOTIFY_JOINED: return "joined";
+    case PELLAX_SERVER_NOTIFY_LEFT: return "left or silent";
+    case PELLAX_SERVER_NOTIFY_REGISTERED: return "registered";
+    case PELLAX_SERVER_NOTIFY_KEEPALIVE: return "keepalive";
     default: return Format("type %u", type);
     }
 }
@@ -20,13 +19,13 @@ std::string ServerNotificationName(unsigned int type)
 std::string ClientEventName(unsigned int type)
 {
     switch (type) {
-    case 0: return "data";
-    case 1: return "connected";
-    case 2: return "connect failed";
-    case 3: return "disconnected";
-    case 4: return "server silent";
-    case 5: return "registered";
-    case 6: return "keepalive answered";
+    case PELLAX_CLIENT_EVENT_DATA: return "data";
+    case PELLAX_CLIENT_EVENT_CONNECTED: return "connected";
+    case PELLAX_CLIENT_EVENT_CONNECT_FAILED: return "connect failed";
+    case PELLAX_CLIENT_EVENT_DISCONNECTED: return "disconnected";
+    case PELLAX_CLIENT_EVENT_SERVER_SILENT: return "server silent";
+    case PELLAX_CLIENT_EVENT_REGISTERED: return "registered";
+    case PELLAX_CLIENT_EVENT_KEEPALIVE: return "keepalive answered";
     default: return Format("event %u", type);
     }
 }

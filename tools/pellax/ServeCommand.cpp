@@ -51,7 +51,7 @@ void Echo(unsigned int id, const PELLAX_Message* request)
 int OnServerNotify(unsigned int id, unsigned int type, PELLAX_Message* message, void* user)
 {
     const auto* options = static_cast<const ServeOptions*>(user);
-    if (type == 0 && options->echo && message != nullptr) {
+    if (type == PELLAX_SERVER_NOTIFY_DATA && options->echo && message != nullptr) {
         Echo(id, message);
     }
     if (options->quiet) {
@@ -61,7 +61,7 @@ int OnServerNotify(unsigned int id, unsigned int type, PELLAX_Message* message, 
     if (message != nullptr) {
         text += "  " + DescribeMessage(message);
     }
-    Terminal::Line(type == 4 ? Tone::Bad : Tone::Server, text);
+    Terminal::Line(type == PELLAX_SERVER_NOTIFY_LEFT ? Tone::Bad : Tone::Server, text);
     return 0;
 }
 

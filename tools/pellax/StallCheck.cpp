@@ -57,10 +57,10 @@ struct Peers {
 
 int OnServer(unsigned int id, unsigned int type, PELLAX_Message* message, void* user)
 {
-    if (type == 1) {
+    if (type == PELLAX_SERVER_NOTIFY_JOINED) {
         static_cast<Peers*>(user)->clientId.store(id);
     }
-    if (type == 0 && message != nullptr && message->command % 2 == 0) {
+    if (type == PELLAX_SERVER_NOTIFY_DATA && message != nullptr && message->command % 2 == 0) {
         PELLAX_Message answer = Answer(*message);
         PELLAX_SERVER_Send(id, &answer);
     }
@@ -69,10 +69,10 @@ int OnServer(unsigned int id, unsigned int type, PELLAX_Message* message, void* 
 
 int OnClient(unsigned int handle, unsigned int type, PELLAX_Message* message, void* user)
 {
-    if (type == 5) {
+    if (type == PELLAX_CLIENT_EVENT_REGISTERED) {
         static_cast<Peers*>(user)->registered.store(true);
     }
-    if (type == 0 && message != nullptr && message->command % 2 == 0) {
+    if (type == PELLAX_CLIENT_EVENT_DATA && message != nullptr && message->command % 2 == 0) {
         PELLAX_Message answer = Answer(*message);
         PELLAX_CLIENT_Send(handle, &answer);
     }
