@@ -4,6 +4,7 @@
 #include <new>
 
 #include "protocol/FrameCodec.h"
+#include "frame/ResultCodes.h"
 
 namespace ORV {
 namespace PELLAX {
@@ -14,36 +15,41 @@ unsigned char* NewBytes(size_t length)
     return new (std::nothrow) unsigned char[length > 0 ? length : 1];
 }
 
-// Library memory, released by the host with PELLAX_FreeBuffer (an array release).
-PELLAX_MessageExt* NewExtNode(PELLAX_Allocator allocator)
+// Everything a response record hands over (body, extension nodes and their data) comes from the
+// record's allocator when it has one, else from the library (released with PELLAX_FreeBuffer).
+void* NewHostBytes(PELLAX_Allocator allocator, size_t length)
 {
-    void* memory = allocator != nullptr ? allocator(sizeof(PELLAX_MessageExt)) : NewBytes(sizeof(PELLAX_MessageExt));
-    if (memory == nullptr) {
-        return nullptr;
+    return allocator != nullptr ? allocator(length) : NewBytes(length);
+}
+
+void ReleaseHostBytes(PELLAX_Allocator allocator, void* memory)
+{
+    // Memory of the host's allocator is the host's to free; only the library's own goes back here.
+    if (allocator == nullptr) {
+        delete[] static_cast<unsigned char*>(memory);
     }
-    std::memset(memory, 0, sizeof(PELLAX_MessageExt));
-    return static_cast<PELLAX_MessageExt*>(memory);
 }
 
 void PrependExtNodes(const CPellaxMessageHeader& header, PELLAX_Message* record)
 {
     for (const CPellaxExtMessageHeader& entry : header.ExtHeaders()) {
-        unsigned char* data = nullptr;
+        void* data = nullptr;
         if (entry.GetLength() > 0) {
-            data = NewBytes(entry.GetLength());
+            data = NewHostBytes(record->allocator, entry.GetLength());
             if (data == nullptr) {
                 continue;
             }
             std::memcpy(data, entry.GetDataPtr(), entry.GetLength());
         }
-        PELLAX_MessageExt* node = NewExtNode(record->allocator);
+        auto* node = static_cast<PELLAX_MessageExt*>(NewHostBytes(record->allocator, sizeof(PELLAX_MessageExt)));
         if (node == nullptr) {
-            delete[] data;
+            ReleaseHostBytes(record->allocator, data);
             continue;
         }
+        std::memset(node, 0, sizeof(PELLAX_MessageExt));
         node->type = entry.GetType();
         node->length = entry.GetLength();
-        node->data = data;
+        node->data = static_cast<unsigned char*>(data);
         node->next = record->ext;
         record->ext = node;
     }
@@ -60,7 +66,7 @@ int BuildRequestFrame(const PELLAX_Message& request, bool withEmptyBody, Message
     if (request.dataLength > 0 || withEmptyBody) {
         *body = COrvMessageBlock::Create(request.data, static_cast<size_t>(request.dataLength));
         if (!*body) {
-            return -3;
+            return PELLAX_E_NO_RESOURCE;
         }
     }
     return 0;
@@ -80,9 +86,9 @@ int FillResponseRecord(uint32_t requestSequence, const CMessageResponse& respons
     if (length == 0) {
         return 0;
     }
-    void* data = record->allocator != nullptr ? record->allocator(length) : NewBytes(length);
+    void* data = NewHostBytes(record->allocator, length);
     if (data == nullptr) {
-        return -3;
+        return PELLAX_E_NO_RESOURCE;
     }
     const MessageBlockPtr& body = response.GetBody();
     std::memcpy(data, body->GetReadPtr(), length);

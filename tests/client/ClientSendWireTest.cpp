@@ -124,7 +124,7 @@ TEST_F(ClientSendWireTest, SynSendFillsTheResponseRecordWithTheRecordsAllocator)
     ASSERT_NE(response.ext->next, nullptr);
     EXPECT_EQ(response.ext->next->type, 1u);
     EXPECT_EQ(response.ext->next->next, nullptr);
-    EXPECT_EQ(g_allocations.load(), 3);  // two nodes and the body
+    EXPECT_EQ(g_allocations.load(), 5);  // two nodes, their data and the body
     FreeRecord(&response);
     EXPECT_EQ(m_host->Count(0, m_handle), 0u);
 }
