@@ -164,12 +164,15 @@ void COrvEventThread::RunAndWait(std::function<void()> task, std::unique_lock<st
 {
     auto done = std::make_shared<std::promise<void>>();
     std::future<void> finished = done->get_future();
-    asio::post(m_context, [task = std::move(task), done] {
+    bool posted = PostTask([task = std::move(task), done] {
         task();
         done->set_value();
     });
     lock.unlock();
-    finished.wait();
+    if (posted) {
+        // A task the stopping loop destroys unrun breaks the promise, which ends the wait too.
+        finished.wait();
+    }
 }
 
 void COrvEventThread::Stop()

@@ -1,4 +1,14 @@
 // The event thread behind IOrvThread: one asio io_context run by one std::thread.
+//
+// Handing work to it, and what becomes of the work while the thread stops:
+// - PostEvent: an IOrvCustomizeEvent from above the platform. Refused once the thread is stopping
+//   (the event stays the caller's); an accepted event runs before the thread ends.
+// - DeferEvent: the same for bookkeeping nobody waits on; it rides along with the next posted event
+//   or timer tick.
+// - PostTask, RunAndWait: work of the platform itself, refused in the same way; RunAndWait also waits
+//   for it and returns unrun work's end too (the thread stopped first).
+// The platform's sockets and timers complete on the loop directly (asio::post and asio's operations):
+// what is still pending when the loop stops is destroyed unrun, which their handlers allow for.
 #ifndef PELLAX_PLATFORM_ORV_EVENT_THREAD_H
 #define PELLAX_PLATFORM_ORV_EVENT_THREAD_H
 
