@@ -13,8 +13,8 @@ COrvFrameDecoder::Result COrvFrameDecoder::Feed(const uint8_t* data, size_t n, I
 {
     while (n > 0) {
         Result result = kOk;
-        size_t used = m_nBodyLength == 0 ? TakeLength(data, n, &result) : TakeBody(data, n, &result);
-        if (result == kOk && m_nBodyLength != 0 && m_body && m_body->GetLength() == m_nBodyLength) {
+        size_t used = m_state == State::kLength ? TakeLength(data, n, &result) : TakeBody(data, n, &result);
+        if (result == kOk && m_state == State::kBody && m_body && m_body->GetLength() == m_nBodyLength) {
             result = Deliver(sink);
         }
         if (result != kOk) {
@@ -42,6 +42,7 @@ size_t COrvFrameDecoder::TakeLength(const uint8_t* data, size_t n, Result* resul
         return used;
     }
     m_nBodyLength = length;
+    m_state = State::kBody;
     return used;
 }
 
@@ -63,5 +64,6 @@ COrvFrameDecoder::Result COrvFrameDecoder::Deliver(IOrvFrameSink* sink)
 {
     CRefPtr<COrvMessageBlock> frame = std::move(m_body);
     m_nBodyLength = 0;
+    m_state = State::kLength;
     return sink->OnFrame(frame.Get()) ? kOk : kStopped;
 }

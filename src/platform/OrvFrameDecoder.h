@@ -30,10 +30,13 @@ private:
     size_t TakeBody(const uint8_t* data, size_t n, Result* result);
     Result Deliver(IOrvFrameSink* sink);
 
+    enum class State { kLength, kBody };
+
+    State m_state = State::kLength;
     uint8_t m_lengthBytes[4] = {};
-    size_t m_nLengthHave = 0;  // bytes of the length prefix collected so far
-    size_t m_nBodyLength = 0;  // N of the frame being collected; 0 while collecting the length
-    CRefPtr<COrvMessageBlock> m_body;  // the partly received body, if any
+    size_t m_nLengthHave = 0;          // kLength: bytes of the prefix collected so far
+    size_t m_nBodyLength = 0;          // kBody: N of the frame being collected
+    CRefPtr<COrvMessageBlock> m_body;  // kBody: the part received so far, once a byte came
 };
 
 #endif
