@@ -48,10 +48,16 @@ soak: build
 	@scripts/soak.sh
 
 # The benchmarks build only when asked for, which keeps make test and CI short.
+# pellax_bench_compare prints the one table of the library beside ZeroMQ and the plain socket, unpinned
+# and then pinned to one CPU.
 bench: build
+	@scripts/bootstrap.sh bench
 	cmake -S . -B $(BUILD_DIR) -DPELLAX_BUILD_BENCH=ON
 	cmake --build $(BUILD_DIR) -j $(JOBS)
-	@for b in $(BUILD_DIR)/bench/pellax_bench_*; do [ -x "$$b" ] && "$$b"; done
+	@for b in $(BUILD_DIR)/bench/pellax_bench_*; do \
+		case "$$b" in *compare) ;; *) [ -x "$$b" ] && "$$b";; esac; done
+	@echo "unpinned:" && $(BUILD_DIR)/bench/pellax_bench_compare $(BUILD_DIR)/tools/pellax
+	@echo "pinned to CPU 0:" && taskset -c 0 $(BUILD_DIR)/bench/pellax_bench_compare $(BUILD_DIR)/tools/pellax
 
 clean:
 	rm -rf $(BUILD_DIR) build-asan build-tsan build-fuzz

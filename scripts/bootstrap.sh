@@ -4,6 +4,10 @@ set -euo pipefail
 
 packages=(build-essential cmake pkg-config libssl-dev rapidjson-dev libasio-dev
           libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev clang libclang-rt-14-dev)
+# ZeroMQ is only the benchmarks' second baseline: `bootstrap.sh bench` adds it.
+if [ "${1:-}" = bench ]; then
+    packages+=(libzmq3-dev)
+fi
 
 missing=()
 for package in "${packages[@]}"; do
