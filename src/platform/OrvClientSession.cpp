@@ -143,10 +143,27 @@ int COrvClientSession::Close(uint32_t reason)
         return 0;
     }
     m_pThread->RunAndWait([keep, reason] { keep->CloseOnThread(reason); }, lock);
+    WaitClosed();
+    return 0;
+}
+
+void COrvClientSession::StartClose(uint32_t reason)
+{
+    CRefPtr<COrvClientSession> keep(this);
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_state == State::kIdle || m_state == State::kClosed) {
+        m_state = State::kClosed;
+        m_finished.Signal();
+        return;
+    }
+    m_pThread->PostTask([keep, reason] { keep->CloseOnThread(reason); });
+}
+
+void COrvClientSession::WaitClosed()
+{
     // The drain is bounded by the connection's linger; the margin covers a busy thread.
     COrvTimeValue bound(COrvConnection::kLinger.count() + 3, 0);
     m_finished.Wait(&bound);
-    return 0;
 }
 
 void COrvClientSession::CloseOnThread(uint32_t reason)

@@ -28,6 +28,8 @@ public:
     int Connect(IOrvClientSessionSink* sink, const COrvInetAddress& remote, const COrvTimeValue& timeout,
                 const COrvInetAddress* local) override;
     int Close(uint32_t reason) override;
+    void StartClose(uint32_t reason) override;
+    void WaitClosed() override;
     int Send(int flags, COrvMessageBlock* frame) override;
 
 private:

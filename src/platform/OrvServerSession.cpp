@@ -194,10 +194,27 @@ int COrvServerSession::Close(uint32_t reason)
     } else {
         lock.unlock();
     }
+    WaitClosed();
+    return 0;
+}
+
+void COrvServerSession::StartClose(uint32_t reason)
+{
+    CRefPtr<COrvServerSession> keep(this);
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_state == State::kIdle) {
+        m_state = State::kClosed;
+        m_closed.Signal();
+    } else if (m_state == State::kOpen) {
+        m_pThread->PostTask([keep, reason] { keep->CloseOnThread(reason); });
+    }
+}
+
+void COrvServerSession::WaitClosed()
+{
     // Each connection's drain is bounded by its linger; the margin covers a busy thread.
     COrvTimeValue bound(COrvConnection::kLinger.count() + 3, 0);
     m_closed.Wait(&bound);
-    return 0;
 }
 
 void COrvServerSession::CloseOnThread(uint32_t reason)

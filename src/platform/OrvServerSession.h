@@ -29,6 +29,8 @@ public:
 
     int Open(IOrvServerSessionSink* sink, const COrvInetAddress& address) override;
     int Close(uint32_t reason) override;
+    void StartClose(uint32_t reason) override;
+    void WaitClosed() override;
     int Send(IOrvID* client, COrvMessageBlock* frame) override;
     int Accept(IOrvID* client, int flags) override;
     int Disconnect(IOrvID* client, uint32_t reason) override;

@@ -84,7 +84,10 @@ int COrvSessionManager::Stop()
     }
     // The threads still run, so every close delivers its leaves before the pool goes.
     for (auto& entry : sessions) {
-        entry.first->Close(ORV_REASON_SHUTDOWN);
+        entry.first->StartClose(ORV_REASON_SHUTDOWN);
+    }
+    for (auto& entry : sessions) {
+        entry.first->WaitClosed();
     }
     sessions.clear();
     {

@@ -13,11 +13,15 @@
 #include "platform/OrvEventThread.h"
 #include "platform/OrvSession.h"
 
-// What the register needs of a session: closing it at shut-down, from a thread outside the pool.
+// What the register needs of a session at shut-down, from a thread outside the pool: every close is
+// started before any is waited for, so the drains of all sessions run at once.
 class IOrvClosableSession {
 public:
     virtual ~IOrvClosableSession() = default;
-    virtual int Close(uint32_t reason) = 0;
+    // Starts the close on the session's thread.
+    virtual void StartClose(uint32_t reason) = 0;
+    // Returns once the session is closed with its sockets, or its drain's bound has passed.
+    virtual void WaitClosed() = 0;
 };
 
 class COrvSessionManager final : public IOrvSessionManager {

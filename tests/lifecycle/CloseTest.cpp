@@ -167,5 +167,31 @@ TEST_F(CloseTest, APeerThatNeverReadsHoldsACloseNoLongerThanTheLingerAndTheLossI
     EXPECT_FALSE(IsListening(m_nPort));
 }
 
+TEST_F(CloseTest, UninitDrainsEverySessionAtOnceSoPeersThatNeverReadCostOneLinger)
+{
+    constexpr int kSessions = 4;
+    uint16_t port = 0;
+    CRawSocket listener = CRawSocket::Listen(kSessions, &port);
+    ASSERT_TRUE(listener.IsValid());
+    std::vector<CRawSocket> peers;
+    const std::string body(64 * 1024, 'u');
+    PELLAX_Message message = MakeRecord(601, 1, body);
+    for (int i = 0; i < kSessions; ++i) {
+        int handle = PELLAX_CLIENT_CreateSession("127.0.0.1", port, nullptr);
+        ASSERT_GE(handle, 0);
+        peers.push_back(listener.Accept());
+        ASSERT_TRUE(m_client->WaitFor(1, handle));
+        int sent = 0;
+        while (sent < 1000 && PELLAX_CLIENT_Send(static_cast<unsigned int>(handle), &message) == 0) {
+            ++sent;
+        }
+        ASSERT_LT(sent, 1000) << "the queue mark refuses a peer that never reads";
+    }
+    auto start = std::chrono::steady_clock::now();
+    PELLAX_Uninit();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 6s) << "one linger for all, not one after another";
+    EXPECT_EQ(CountLogLines("did not read within the linger"), static_cast<size_t>(kSessions));
+}
+
 }  // namespace
 }  // namespace pellax_test
