@@ -1,15 +1,24 @@
 #include "platform/OrvMessageBlock.h"
 
+#include <cstdint>
 #include <cstring>
 #include <new>
 
+COrvMessageBlock::COrvMessageBlock(size_t capacity)
+    : m_pData(reinterpret_cast<uint8_t*>(this) + sizeof(COrvMessageBlock)), m_nCapacity(capacity)
+{
+}
+
 CRefPtr<COrvMessageBlock> COrvMessageBlock::Create(size_t capacity)
 {
-    CRefPtr<COrvMessageBlock> block(new (std::nothrow) COrvMessageBlock);
-    if (!block || block->Reserve(capacity) != 0) {
+    if (capacity > SIZE_MAX - sizeof(COrvMessageBlock)) {
         return {};
     }
-    return block;
+    void* memory = ::operator new(sizeof(COrvMessageBlock) + capacity, std::nothrow);
+    if (memory == nullptr) {
+        return {};
+    }
+    return CRefPtr<COrvMessageBlock>(new (memory) COrvMessageBlock(capacity));
 }
 
 CRefPtr<COrvMessageBlock> COrvMessageBlock::Create(const void* data, size_t length)
@@ -36,9 +45,10 @@ int COrvMessageBlock::Reserve(size_t n)
         return -1;
     }
     if (m_nWritePos > 0) {
-        std::memcpy(buffer.get(), m_pBuffer.get(), m_nWritePos);
+        std::memcpy(buffer.get(), m_pData, m_nWritePos);
     }
-    m_pBuffer = std::move(buffer);
+    m_pGrown = std::move(buffer);
+    m_pData = m_pGrown.get();
     m_nCapacity = capacity;
     return 0;
 }
@@ -51,7 +61,7 @@ int COrvMessageBlock::Write(const void* data, size_t n)
     if (data == nullptr || Reserve(n) != 0) {
         return -1;
     }
-    std::memcpy(m_pBuffer.get() + m_nWritePos, data, n);
+    std::memcpy(m_pData + m_nWritePos, data, n);
     m_nWritePos += n;
     return 0;
 }
@@ -64,7 +74,7 @@ int COrvMessageBlock::Read(void* buffer, size_t n)
     if (buffer == nullptr || n > GetLength()) {
         return -1;
     }
-    std::memcpy(buffer, m_pBuffer.get() + m_nReadPos, n);
+    std::memcpy(buffer, m_pData + m_nReadPos, n);
     m_nReadPos += n;
     return 0;
 }
@@ -98,7 +108,7 @@ int COrvMessageBlock::SetWritePos(size_t position)
     }
     // Bytes exposed by moving forward were never written: make them zero, not garbage.
     if (position > m_nWritePos) {
-        std::memset(m_pBuffer.get() + m_nWritePos, 0, position - m_nWritePos);
+        std::memset(m_pData + m_nWritePos, 0, position - m_nWritePos);
     }
     m_nWritePos = position;
     return 0;

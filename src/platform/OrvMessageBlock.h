@@ -12,6 +12,8 @@
 enum MESSAGEBLOCK_ATTR { MESSAGEBLOCK_ATTR_NONE = 0 };
 
 // Layout: [0, read) consumed, [read, write) held bytes, [write, capacity) free room.
+// The first buffer lives in the same allocation as the block, right behind it: a frame or body costs
+// one allocation, not two. Growing beyond it moves the bytes to a buffer of their own.
 class COrvMessageBlock : public COrvReferenceControlT<COrvLockMutex> {
 public:
     // Blocks come from here: an empty pointer means the memory could not be had.
@@ -34,15 +36,19 @@ public:
     // Bytes held between the read and the write position.
     size_t GetLength() const { return m_nWritePos - m_nReadPos; }
 
-    const uint8_t* GetReadPtr() const { return m_pBuffer.get() + m_nReadPos; }
-    uint8_t* GetWritePtr() { return m_pBuffer.get() + m_nWritePos; }
+    const uint8_t* GetReadPtr() const { return m_pData + m_nReadPos; }
+    uint8_t* GetWritePtr() { return m_pData + m_nWritePos; }
     // Makes room for at least n more bytes after the write position; 0 on success.
     int Reserve(size_t n);
 
-private:
-    COrvMessageBlock() = default;
+    // Blocks are made by Create with their first buffer behind them, and released as one.
+    static void operator delete(void* memory) { ::operator delete(memory); }
 
-    std::unique_ptr<uint8_t[]> m_pBuffer;
+private:
+    explicit COrvMessageBlock(size_t capacity);
+
+    uint8_t* m_pData;                     // the buffer in use: the inline one, or m_pGrown
+    std::unique_ptr<uint8_t[]> m_pGrown;  // the buffer once the inline one was outgrown
     size_t m_nCapacity = 0;
     size_t m_nReadPos = 0;
     size_t m_nWritePos = 0;
