@@ -46,10 +46,10 @@ MessageBlockPtr DataFrame(uint32_t command, uint32_t sequence)
     message.ext = &first;
     message.sequence = sequence;
     message.flag = 3;
-    MessageHeaderPtr header;
+    CPellaxMessageHeader header;
     MessageBlockPtr frame;
-    if (CreateMessageHeader(message, &header) == 0) {
-        EncodeFrame(header.Get(), body, sizeof(body) - 1, false, &frame);
+    if (FillMessageHeader(message, &header) == 0) {
+        EncodeFrame(&header, body, sizeof(body) - 1, false, &frame);
     }
     return frame;
 }

@@ -10,6 +10,7 @@
 #include "crypto/PayloadCipher.h"
 #include "frame/Log.h"
 #include "frame/LogCodes.h"
+#include "protocol/FrameCodec.h"
 #include "frame/ResultCodes.h"
 
 namespace ORV {
@@ -175,13 +176,12 @@ int CClient::Send(uint32_t handle, const PELLAX_Message* request)
         PELLAX_LOG_FAIL(4, kCodeInvalid, "[session=%d]Session handle is invalid", static_cast<int>(handle));
         return PELLAX_E_INVALID;
     }
-    MessageHeaderPtr header;
-    MessageBlockPtr body;
-    int result = BuildRequestFrame(*request, true, &header, &body);
+    CPellaxMessageHeader header;
+    int result = FillMessageHeader(*request, &header);
     if (result != 0) {
         return result;
     }
-    result = session->AsyncSend(header, body);
+    result = session->AsyncSend(header, request->data, static_cast<size_t>(request->dataLength));
     if (result != 0) {
         PELLAX_LOG_FAIL(4, kCodeSend, "[ret=%d,len=%d]Senddata failed.", result, request->dataLength);
         return PELLAX_E_NOT_DELIVERED;
@@ -203,14 +203,14 @@ int CClient::SyncSend(uint32_t handle, const PELLAX_Message* request, PELLAX_Mes
         PELLAX_LOG_FAIL(4, kCodeNoSession, "[session=%d]ServerSession has not been created!", static_cast<int>(handle));
         return PELLAX_E_INVALID;
     }
-    MessageHeaderPtr header;
-    MessageBlockPtr body;
-    int result = BuildRequestFrame(*request, false, &header, &body);
+    CPellaxMessageHeader header;
+    int result = FillMessageHeader(*request, &header);
     if (result != 0) {
         return result;
     }
     CRefPtr<CMessageResponse> answer;
-    if (session->SyncSend(header, body, answer, timeoutSeconds) != 0) {
+    if (session->SyncSend(header, request->data, static_cast<size_t>(request->dataLength), answer, timeoutSeconds) !=
+        0) {
         PELLAX_LOG_FAIL(4, kCodeSend, "[session=%d,len=%d]Send Failed. ClientSession", static_cast<int>(handle),
                         request->dataLength);
         return PELLAX_E_NOT_DELIVERED;

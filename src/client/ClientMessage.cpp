@@ -56,22 +56,6 @@ void PrependExtNodes(const CPellaxMessageHeader& header, PELLAX_Message* record)
 }
 }  // namespace
 
-int BuildRequestFrame(const PELLAX_Message& request, bool withEmptyBody, MessageHeaderPtr* header,
-                      MessageBlockPtr* body)
-{
-    int result = CreateMessageHeader(request, header);
-    if (result != 0) {
-        return result;
-    }
-    if (request.dataLength > 0 || withEmptyBody) {
-        *body = COrvMessageBlock::Create(request.data, static_cast<size_t>(request.dataLength));
-        if (!*body) {
-            return PELLAX_E_NO_RESOURCE;
-        }
-    }
-    return 0;
-}
-
 int FillResponseRecord(uint32_t requestSequence, const CMessageResponse& response, PELLAX_Message* record)
 {
     const CPellaxMessageHeader& header = *response.GetHeader();

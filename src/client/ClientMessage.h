@@ -13,12 +13,6 @@
 namespace ORV {
 namespace PELLAX {
 
-// Header (command, length, sequence, low 8 bits of the flag, extension entries in list order) and
-// body (a copy of the data; none for length 0 when withEmptyBody is false).
-// 0, -3 when memory ran out, -4 when the extension entries are malformed or exceed 65535 encoded bytes.
-int BuildRequestFrame(const PELLAX_Message& request, bool withEmptyBody, MessageHeaderPtr* header,
-                      MessageBlockPtr* body);
-
 // Fills a host response record from a synchronous answer: extension nodes in reverse order in front of
 // whatever the list held, data from the record's allocator or library memory. 0, -3 when the data
 // could not be allocated.

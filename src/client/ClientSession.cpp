@@ -171,13 +171,10 @@ int CClientSession::SendBlock(COrvMessageBlock* block)
     return session->Send(0, block);
 }
 
-int CClientSession::AsyncSend(const MessageHeaderPtr& header, const MessageBlockPtr& body)
+int CClientSession::AsyncSend(CPellaxMessageHeader& header, const void* body, size_t length)
 {
-    if (!header || !body) {
-        return PELLAX_E_INVALID;
-    }
     MessageBlockPtr frame;
-    int result = EncodeFrame(header.Get(), body.Get(), false, &frame);
+    int result = EncodeFrame(&header, body, length, false, &frame);
     if (result != 0) {
         return result;
     }
@@ -190,12 +187,9 @@ bool CClientSession::IsOwnThread() const
     return thread != nullptr && thread == IOrvThreadManager::Instance()->GetCurrentThread();
 }
 
-int CClientSession::SyncSend(const MessageHeaderPtr& header, const MessageBlockPtr& body,
+int CClientSession::SyncSend(CPellaxMessageHeader& header, const void* body, size_t length,
                              CRefPtr<CMessageResponse>& response, uint32_t timeoutSeconds)
 {
-    if (!header) {
-        return PELLAX_E_INVALID;
-    }
     // The answer would arrive on this very thread, which is busy waiting for it.
     if (IsOwnThread()) {
         PELLAX_LOG_FAIL(4, kCodeInvalid, "[session=%u]SyncSend on the session's own thread.", m_nHandle);
@@ -203,7 +197,7 @@ int CClientSession::SyncSend(const MessageHeaderPtr& header, const MessageBlockP
     }
     CSEQMgr* sequences = COrvSingletonT<CSEQMgr>::Instance();
     uint32_t sequence = sequences != nullptr ? sequences->GenerateSequence(1) : CSEQMgr::kSyncBit;
-    header->SetSequence(sequence);
+    header.SetSequence(sequence);
     CRefPtr<CSyncContext> context(new (std::nothrow) CSyncContext(sequence));
     if (!context) {
         return PELLAX_E_STATE;
@@ -212,8 +206,7 @@ int CClientSession::SyncSend(const MessageHeaderPtr& header, const MessageBlockP
         contexts->AddContext(context);
     }
     MessageBlockPtr frame;
-    int result = body ? EncodeFrame(header.Get(), body.Get(), false, &frame)
-                      : EncodeFrame(header.Get(), nullptr, 0, false, &frame);
+    int result = EncodeFrame(&header, body, length, false, &frame);
     if (result != 0) {
         RemoveContext(sequence);
         return PELLAX_E_STATE;

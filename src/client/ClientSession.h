@@ -44,8 +44,8 @@ public:
     int Open(IClientSessionSink* sink, const COrvInetAddress* server, const COrvTimeValue* timeout,
              const COrvInetAddress* local) override;
     void Close(uint32_t reason) override;
-    int AsyncSend(const MessageHeaderPtr& header, const MessageBlockPtr& body) override;
-    int SyncSend(const MessageHeaderPtr& header, const MessageBlockPtr& body, CRefPtr<CMessageResponse>& response,
+    int AsyncSend(CPellaxMessageHeader& header, const void* body, size_t length) override;
+    int SyncSend(CPellaxMessageHeader& header, const void* body, size_t length, CRefPtr<CMessageResponse>& response,
                  uint32_t timeoutSeconds) override;
     int SetUserData(uint32_t kind, const char* text) override;
     void DetachSink() override;

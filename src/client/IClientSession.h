@@ -25,9 +25,10 @@ public:
     virtual int Open(IClientSessionSink* sink, const COrvInetAddress* server, const COrvTimeValue* timeout,
                      const COrvInetAddress* local) = 0;
     virtual void Close(uint32_t reason) = 0;
-    virtual int AsyncSend(const MessageHeaderPtr& header, const MessageBlockPtr& body) = 0;
-    // Sends with a fresh synchronous sequence and waits for the answer; body may be empty.
-    virtual int SyncSend(const MessageHeaderPtr& header, const MessageBlockPtr& body,
+    // The body is encoded straight behind the header, from the host's bytes.
+    virtual int AsyncSend(CPellaxMessageHeader& header, const void* body, size_t length) = 0;
+    // Sends with a fresh synchronous sequence and waits for the answer; the body may be empty.
+    virtual int SyncSend(CPellaxMessageHeader& header, const void* body, size_t length,
                          CRefPtr<CMessageResponse>& response, uint32_t timeoutSeconds) = 0;
     // kind 0: Register user data, 1: Keepalive user data; -4 for any other kind.
     virtual int SetUserData(uint32_t kind, const char* text) = 0;

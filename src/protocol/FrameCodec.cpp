@@ -42,24 +42,19 @@ int NewFrame(CPellaxMessageHeader* header, size_t bodyLength, bool skipTrace, Me
 }
 }
 
-int CreateMessageHeader(const PELLAX_Message& message, MessageHeaderPtr* header)
+int FillMessageHeader(const PELLAX_Message& message, CPellaxMessageHeader* header)
 {
     if (header == nullptr || message.dataLength < 0 || !ExtListFits(message.ext)) {
         return PELLAX_E_INVALID;
     }
-    MessageHeaderPtr created(new (std::nothrow) CPellaxMessageHeader(
-        message.command, static_cast<uint32_t>(message.dataLength), message.sequence, message.timestamp,
-        static_cast<uint8_t>(message.flag), 0));
-    if (!created) {
-        return PELLAX_E_NO_RESOURCE;
-    }
+    *header = CPellaxMessageHeader(message.command, static_cast<uint32_t>(message.dataLength), message.sequence,
+                                   message.timestamp, static_cast<uint8_t>(message.flag), 0);
     for (const PELLAX_MessageExt* node = message.ext; node != nullptr; node = node->next) {
         CPellaxExtMessageHeader entry(node->type, node->length, node->data);
-        if (!entry.HasData() || !created->AddExtHeader(entry)) {
+        if (!entry.HasData() || !header->AddExtHeader(entry)) {
             return PELLAX_E_NO_RESOURCE;
         }
     }
-    *header = created;
     return 0;
 }
 

@@ -17,8 +17,9 @@ namespace PELLAX {
 
 // Command, data length, sequence, low 8 bits of the flag and one extension entry per node in list
 // order. -4 for a negative data length, a node announcing bytes without data, or nodes totalling
-// more than 65535 encoded bytes (checked before anything is copied).
-int CreateMessageHeader(const PELLAX_Message& message, MessageHeaderPtr* header);
+// more than 65535 encoded bytes (checked before anything is copied). The header may live on the
+// caller's stack: a send needs it only while its frame is encoded, which spares an allocation.
+int FillMessageHeader(const PELLAX_Message& message, CPellaxMessageHeader* header);
 
 // Header, then body, in one new block. PELLAX_E_INVALID for a null header, a body length other than the header's,
 // or extension entries too long to frame.

@@ -73,7 +73,6 @@ public:
 
     // Frames to one client (also used by the Register and Keepalive answers).
     int SendFrame(const CRefPtr<CClientObject>& client, COrvMessageBlock* frame);
-    int SendMessage(const CRefPtr<CClientObject>& client, CPellaxMessageHeader* header, COrvMessageBlock* body);
 
 
 private:

@@ -18,15 +18,10 @@ namespace PELLAX {
 
 namespace {
 
-// Header and body block of a host message; -4 when it cannot be framed, -3 when memory ran out.
-int BuildMessage(const PELLAX_Message& message, MessageHeaderPtr* header, MessageBlockPtr* body)
+// The body of a host message, encoded straight behind its header: no copy of its own on the way.
+size_t BodyLength(const PELLAX_Message& message)
 {
-    int result = CreateMessageHeader(message, header);
-    if (result != 0) {
-        return result;
-    }
-    *body = COrvMessageBlock::Create(message.data, static_cast<size_t>(message.dataLength));
-    return *body ? 0 : PELLAX_E_NO_RESOURCE;
+    return static_cast<size_t>(message.dataLength);
 }
 
 // The response record from the answer; the sequence stays the one the host put into its request.
@@ -72,17 +67,6 @@ int CServerSession::SendFrame(const CRefPtr<CClientObject>& client, COrvMessageB
     return result;
 }
 
-int CServerSession::SendMessage(const CRefPtr<CClientObject>& client, CPellaxMessageHeader* header,
-                                COrvMessageBlock* body)
-{
-    if (header == nullptr || body == nullptr) {
-        return PELLAX_E_INVALID;
-    }
-    MessageBlockPtr frame;
-    int result = EncodeFrame(header, body, false, &frame);
-    return result != 0 ? result : SendFrame(client, frame.Get());
-}
-
 int CServerSession::AsyncSend(uint32_t clientId, const PELLAX_Message* message)
 {
     CRefPtr<CClientObject> client = FindClient(clientId);
@@ -90,9 +74,8 @@ int CServerSession::AsyncSend(uint32_t clientId, const PELLAX_Message* message)
         PELLAX_LOG_FAIL(4, kCodeNoClient, "[session=%d]Cannot find clientSession handle.", static_cast<int>(clientId));
         return PELLAX_E_INVALID;
     }
-    MessageHeaderPtr header;
-    MessageBlockPtr body;
-    int result = BuildMessage(*message, &header, &body);
+    CPellaxMessageHeader header;
+    int result = FillMessageHeader(*message, &header);
     if (result == PELLAX_E_INVALID) {
         PELLAX_LOG_FAIL(4, kCodeInvalid, "[session=%d,len=%d]Message cannot be framed.", static_cast<int>(clientId),
                         message->dataLength);
@@ -100,7 +83,11 @@ int CServerSession::AsyncSend(uint32_t clientId, const PELLAX_Message* message)
     if (result != 0) {
         return result;
     }
-    result = SendMessage(client, header.Get(), body.Get());
+    MessageBlockPtr frame;
+    result = EncodeFrame(&header, message->data, BodyLength(*message), false, &frame);
+    if (result == 0) {
+        result = SendFrame(client, frame.Get());
+    }
     if (result == PELLAX_E_NO_RESOURCE) {
         return PELLAX_E_NO_RESOURCE;
     }
@@ -126,9 +113,8 @@ int CServerSession::SyncSend(uint32_t clientId, const PELLAX_Message* request, P
         PELLAX_LOG_FAIL(4, kCodeNoClient, "[session=%d]Cannot find clientSession handle.", static_cast<int>(clientId));
         return PELLAX_E_INVALID;
     }
-    MessageHeaderPtr header;
-    MessageBlockPtr body;
-    int result = BuildMessage(*request, &header, &body);
+    CPellaxMessageHeader header;
+    int result = FillMessageHeader(*request, &header);
     if (result == PELLAX_E_INVALID) {
         PELLAX_LOG_FAIL(4, kCodeInvalid, "[session=%d,len=%d]Message cannot be framed.", static_cast<int>(clientId),
                         request->dataLength);
@@ -142,14 +128,14 @@ int CServerSession::SyncSend(uint32_t clientId, const PELLAX_Message* request, P
         return PELLAX_E_NO_RESOURCE;
     }
     uint32_t sequence = sequences->GenerateSequence(1);
-    header->SetSequence(sequence);
+    header.SetSequence(sequence);
     CRefPtr<CSyncContext> context(new (std::nothrow) CSyncContext(sequence));
     if (!context) {
         return PELLAX_E_NO_RESOURCE;
     }
     contexts->AddContext(context);
     MessageBlockPtr frame;
-    result = EncodeFrame(header.Get(), body.Get(), true, &frame);
+    result = EncodeFrame(&header, request->data, BodyLength(*request), true, &frame);
     if (result == 0) {
         result = SendFrame(client, frame.Get());
     }

@@ -107,21 +107,20 @@ TEST(MalformedFrame, AHostRecordThatCannotBeFramedIsInvalid)
     PELLAX_Message message{};
     message.command = 2;
     message.ext = &first;
-    MessageHeaderPtr header;
-    EXPECT_EQ(ORV::PELLAX::CreateMessageHeader(message, &header), -4) << "80016 extension bytes";
+    CPellaxMessageHeader header;
+    EXPECT_EQ(ORV::PELLAX::FillMessageHeader(message, &header), -4) << "80016 extension bytes";
 
     second.next = &second;  // a list that never ends is refused, not walked forever
     second.length = 0;
-    EXPECT_EQ(ORV::PELLAX::CreateMessageHeader(message, &header), -4);
+    EXPECT_EQ(ORV::PELLAX::FillMessageHeader(message, &header), -4);
 
     PELLAX_MessageExt noData{1, 5, nullptr, nullptr};
     message.ext = &noData;
-    EXPECT_EQ(ORV::PELLAX::CreateMessageHeader(message, &header), -4);
+    EXPECT_EQ(ORV::PELLAX::FillMessageHeader(message, &header), -4);
 
     message.ext = nullptr;
     message.dataLength = -1;
-    EXPECT_EQ(ORV::PELLAX::CreateMessageHeader(message, &header), -4);
-    EXPECT_FALSE(header);
+    EXPECT_EQ(ORV::PELLAX::FillMessageHeader(message, &header), -4);
 }
 
 }  // namespace
