@@ -86,11 +86,8 @@ void CServer::OnReceive(CRefPtr<CClientObject> client, CRefPtr<CPellaxMessageHea
     ExtensionList extensions;
     extensions.Build(*header);
     record.ext = extensions.head;
-    std::unique_ptr<unsigned char[]> data = CopyBytes(body->GetReadPtr(), header->GetBodyLength());
-    if (!data) {
-        return;
-    }
-    record.data = data.get();
+    // The record is valid only during the callback, so it points into the received frame: no copy.
+    record.data = const_cast<unsigned char*>(body->GetReadPtr());
     callback(static_cast<unsigned int>(client->GetClientID()), kNotifyData, &record, m_pUser.load());
 }
 
