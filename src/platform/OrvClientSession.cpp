@@ -120,30 +120,27 @@ void COrvClientSession::FailJoin(uint32_t result)
     m_bJoinDone = true;
     Finish();
     sink->OnJoin(this, result);
+    // Only now: a host waiting in Close may release the sink as soon as it wakes.
+    m_finished.Signal();
 }
 
 int COrvClientSession::Close(uint32_t reason)
 {
     CRefPtr<COrvClientSession> keep(this);
-    std::unique_lock<std::mutex> lock(m_mutex);
-    if (m_state == State::kIdle || m_state == State::kClosed) {
-        // Finished already (its thread may be gone with the transport): nothing left to wait for.
-        m_state = State::kClosed;
-        m_finished.Signal();
-        return 0;
+    bool onOwnThread = false;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        onOwnThread = (m_state == State::kConnecting || m_state == State::kJoined) && IsOnThread();
     }
-    if (IsOnThread()) {
-        lock.unlock();
+    if (onOwnThread) {
         CloseOnThread(reason);
         return 0;
     }
-    if (COrvEventThread::Current() != nullptr) {
-        // Another library thread must not wait for this one, which may be waiting for it.
-        m_pThread->PostTask([keep, reason] { keep->CloseOnThread(reason); });
-        return 0;
+    StartClose(reason);
+    // Another library thread must not wait for this one, which may be waiting for it.
+    if (COrvEventThread::Current() == nullptr) {
+        WaitClosed();
     }
-    m_pThread->RunAndWait([keep, reason] { keep->CloseOnThread(reason); }, lock);
-    WaitClosed();
     return 0;
 }
 
@@ -152,6 +149,7 @@ void COrvClientSession::StartClose(uint32_t reason)
     CRefPtr<COrvClientSession> keep(this);
     std::lock_guard<std::mutex> lock(m_mutex);
     if (m_state == State::kIdle || m_state == State::kClosed) {
+        // Finished already (its thread may be gone with the transport): nothing left to wait for.
         m_state = State::kClosed;
         m_finished.Signal();
         return;
@@ -205,7 +203,6 @@ void COrvClientSession::Finish()
     m_pTimer.reset();
     m_pConnecting.reset();
     COrvSessionManager::Get().Detach(this);
-    m_finished.Signal();
 }
 
 int COrvClientSession::Send(int, COrvMessageBlock* frame)
@@ -238,4 +235,5 @@ void COrvClientSession::OnConnectionClosed(COrvConnection*, uint32_t reason)
     if (sink != nullptr) {
         sink->OnLeave(this, reason);
     }
+    m_finished.Signal();
 }

@@ -2,7 +2,6 @@
 
 #include <asio/post.hpp>
 #include <asio/steady_timer.hpp>
-#include <future>
 
 #include "platform/OrvTimerState.h"
 
@@ -158,21 +157,6 @@ bool COrvEventThread::PostTask(std::function<void()> task)
     PostDeferredLocked();
     asio::post(m_context, std::move(task));
     return true;
-}
-
-void COrvEventThread::RunAndWait(std::function<void()> task, std::unique_lock<std::mutex>& lock)
-{
-    auto done = std::make_shared<std::promise<void>>();
-    std::future<void> finished = done->get_future();
-    bool posted = PostTask([task = std::move(task), done] {
-        task();
-        done->set_value();
-    });
-    lock.unlock();
-    if (posted) {
-        // A task the stopping loop destroys unrun breaks the promise, which ends the wait too.
-        finished.wait();
-    }
 }
 
 void COrvEventThread::Stop()

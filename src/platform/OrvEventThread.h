@@ -5,8 +5,7 @@
 //   (the event stays the caller's); an accepted event runs before the thread ends.
 // - DeferEvent: the same for bookkeeping nobody waits on; it rides along with the next posted event
 //   or timer tick.
-// - PostTask, RunAndWait: work of the platform itself, refused in the same way; RunAndWait also waits
-//   for it and returns unrun work's end too (the thread stopped first).
+// - PostTask: work of the platform itself, refused in the same way.
 // The platform's sockets and timers complete on the loop directly (asio::post and asio's operations):
 // what is still pending when the loop stops is destroyed unrun, which their handlers allow for.
 #ifndef PELLAX_PLATFORM_ORV_EVENT_THREAD_H
@@ -38,9 +37,6 @@ public:
     void PostDeferred();
     // Runs a task on this thread; false once the thread is stopping.
     bool PostTask(std::function<void()> task);
-    // Runs a task on this thread and waits until it ran, or until the thread dropped it unrun; the
-    // caller's lock is released once the task is queued. Not from this thread itself.
-    void RunAndWait(std::function<void()> task, std::unique_lock<std::mutex>& lock);
     void Stop();
     bool IsCurrent() const { return Current() == this; }
 

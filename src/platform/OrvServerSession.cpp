@@ -171,30 +171,20 @@ int COrvServerSession::Disconnect(IOrvID* client, uint32_t reason)
 int COrvServerSession::Close(uint32_t reason)
 {
     CRefPtr<COrvServerSession> keep(this);
-    std::unique_lock<std::mutex> lock(m_mutex);
-    if (m_state == State::kIdle) {
-        m_state = State::kClosed;
-        m_closed.Signal();
-        return 0;
+    bool onOwnThread = false;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        onOwnThread = m_state == State::kOpen && IsOnThread();
     }
-    if (m_state == State::kOpen && IsOnThread()) {
-        lock.unlock();
+    if (onOwnThread) {
         CloseOnThread(reason);
         return 0;
     }
-    if (COrvEventThread::Current() != nullptr) {
-        // Another library thread must not wait for this one, which may be waiting for it.
-        if (m_state == State::kOpen) {
-            m_pThread->PostTask([keep, reason] { keep->CloseOnThread(reason); });
-        }
-        return 0;
+    StartClose(reason);
+    // Another library thread must not wait for this one, which may be waiting for it.
+    if (COrvEventThread::Current() == nullptr) {
+        WaitClosed();
     }
-    if (m_state == State::kOpen) {
-        m_pThread->RunAndWait([keep, reason] { keep->CloseOnThread(reason); }, lock);
-    } else {
-        lock.unlock();
-    }
-    WaitClosed();
     return 0;
 }
 

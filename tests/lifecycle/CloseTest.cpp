@@ -5,39 +5,17 @@
 #include <thread>
 #include <vector>
 
-#include "support/FreePort.h"
-#include "support/HostRecorder.h"
+#include "lifecycle/LibraryPair.h"
 #include "support/RawSocket.h"
 #include "support/Wait.h"
-#include "pellax.h"
 
 namespace pellax_test {
 namespace {
 
 using namespace std::chrono_literals;
 
-class CloseTest : public ::testing::Test {
+class CloseTest : public LibraryPairTest {
 protected:
-    void SetUp() override
-    {
-        StartLibrary();
-        m_server = std::make_unique<CHostRecorder>(CHostRecorder::kServer, true);
-        m_client = std::make_unique<CHostRecorder>(CHostRecorder::kClient, true);
-        m_nPort = PickFreePort();
-        ASSERT_NE(m_nPort, 0);
-    }
-
-    void TearDown() override
-    {
-        PELLAX_SERVER_DestroySession();
-        for (unsigned int handle = 0; handle < 4; ++handle) {
-            PELLAX_CLIENT_DestroySession(handle);
-        }
-        PELLAX_Uninit();
-        m_server.reset();
-        m_client.reset();
-    }
-
     // A registered client of the server on m_nPort: its handle, and its id on the server.
     int Join(unsigned int* id)
     {
@@ -49,10 +27,6 @@ protected:
         *id = m_server->Events(5).back().id;
         return m_client->WaitFor(5, handle) ? handle : -1;
     }
-
-    std::unique_ptr<CHostRecorder> m_server;
-    std::unique_ptr<CHostRecorder> m_client;
-    uint16_t m_nPort = 0;
 };
 
 TEST_F(CloseTest, DestroyFreesAFixedPortAndClosesEveryConnectionBeforeItReturns)

@@ -9,36 +9,20 @@
 #include <vector>
 
 #include "platform/OrvCleanupBase.h"
-#include "support/FreePort.h"
-#include "support/HostRecorder.h"
+#include "lifecycle/LibraryPair.h"
 #include "support/Wait.h"
-#include "pellax.h"
 
 namespace pellax_test {
 namespace {
 
 using namespace std::chrono_literals;
 
-class EdgeTest : public ::testing::Test {
+class EdgeTest : public LibraryPairTest {
 protected:
     void SetUp() override
     {
-        StartLibrary();
-        m_server = std::make_unique<CHostRecorder>(CHostRecorder::kServer, true);
-        m_client = std::make_unique<CHostRecorder>(CHostRecorder::kClient, true);
-        m_nPort = PickFreePort();
+        LibraryPairTest::SetUp();
         ASSERT_EQ(PELLAX_SERVER_CreateSession("127.0.0.1", m_nPort, nullptr), 0);
-    }
-
-    void TearDown() override
-    {
-        for (unsigned int handle = 0; handle < 4; ++handle) {
-            PELLAX_CLIENT_DestroySession(handle);
-        }
-        PELLAX_SERVER_DestroySession();
-        PELLAX_Uninit();
-        m_server.reset();
-        m_client.reset();
     }
 
     int Register()
@@ -47,10 +31,6 @@ protected:
         int handle = PELLAX_CLIENT_CreateSession("127.0.0.1", m_nPort, nullptr);
         return handle >= 0 && m_client->WaitForCount(5, before + 1) ? handle : -1;
     }
-
-    std::unique_ptr<CHostRecorder> m_server;
-    std::unique_ptr<CHostRecorder> m_client;
-    uint16_t m_nPort = 0;
 };
 
 TEST_F(EdgeTest, OfTwoConcurrentDestroysOfOneHandleExactlyOneSucceeds)
