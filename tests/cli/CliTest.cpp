@@ -149,8 +149,10 @@ TEST(PellaxTool, EncryptThenDecryptGivesBackThePlainText)
     ASSERT_EQ(decrypted.status, 0) << decrypted.output;
     EXPECT_EQ(decrypted.output, "the quick brown fox");
 
+    // A wrong key fails the padding check, except about once in 256 keys, when it still cannot give
+    // the plain text back.
     RunResult wrongKey = RunTool("decrypt --key 00000000000000000000000000000000 " + text);
-    EXPECT_NE(wrongKey.status, 0);
+    EXPECT_TRUE(wrongKey.status != 0 || wrongKey.output != "the quick brown fox") << wrongKey.output;
 }
 
 TEST(PellaxTool, BenchJsonHasEveryFigure)
