@@ -36,7 +36,12 @@
 #include <stdint.h>
 
 #if defined(_WIN32)
+/* The library defines PELLAX_BUILDING_DLL while it builds itself; its hosts import. */
+#if defined(PELLAX_BUILDING_DLL)
 #define PELLAX_API __declspec(dllexport)
+#else
+#define PELLAX_API __declspec(dllimport)
+#endif
 #else
 #define PELLAX_API __attribute__((visibility("default")))
 #endif

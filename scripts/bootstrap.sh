@@ -8,6 +8,11 @@ packages=(build-essential cmake pkg-config libssl-dev rapidjson-dev libasio-dev
 if [ "${1:-}" = bench ]; then
     packages+=(libzmq3-dev)
 fi
+# With "windows": the cross-compiler (posix thread model for std::thread), Wine, which runs the
+# Windows tests (libgnutls30 gives its bcrypt AES), and llvm-dlltool for the MSVC import library.
+if [ "${1:-}" = windows ]; then
+    packages+=(g++-mingw-w64-x86-64-posix mingw-w64-tools wine64 wine libgnutls30 llvm googletest)
+fi
 
 missing=()
 for package in "${packages[@]}"; do

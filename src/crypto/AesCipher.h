@@ -1,10 +1,8 @@
-// AES through OpenSSL's EVP interface; built afresh for each call, it keeps no state between calls.
+// AES through the system's cryptography; built afresh for each call, it keeps no state between calls.
 #ifndef PELLAX_CRYPTO_AES_CIPHER_H
 #define PELLAX_CRYPTO_AES_CIPHER_H
 
 #include <cstdint>
-
-#include <openssl/evp.h>
 
 namespace ORV {
 namespace PELLAX {
@@ -14,7 +12,7 @@ public:
     static constexpr uint32_t kModeCbc = 0;
     static constexpr uint32_t kModeEcb = 1;
 
-    // Key size (128, 192 or 256 bits) and mode pick the cipher; other sizes leave it null, so Run fails.
+    // Key size (128, 192 or 256 bits) and mode pick the cipher; with other sizes Run fails (-9).
     CAesCipher(uint32_t nKeyBits, uint32_t nMode);
 
     // Copies the key size's worth of bytes.
@@ -27,10 +25,9 @@ public:
 
 private:
     uint32_t m_nKeyBits;
-    [[maybe_unused]] uint32_t m_nMode;  // kept with the key size: together they chose m_pCipher
+    uint32_t m_nMode;
     unsigned char m_key[32] = {};
     unsigned char m_iv[16] = {};
-    const EVP_CIPHER* m_pCipher;
 };
 
 }  // namespace PELLAX

@@ -5,11 +5,10 @@
 #include <memory>
 #include <new>
 
-#include <openssl/rand.h>
-
 #include "crypto/AesCipher.h"
 #include "crypto/Base64.h"
 #include "pellax.h"
+#include "platform/OrvCipher.h"
 
 namespace ORV {
 namespace PELLAX {
@@ -44,7 +43,7 @@ int CPayloadCipher::GetDataKey(char* key, int length)
         return PELLAX_CIPHER_E_INVALID;
     }
     // A failed generator must not pass whatever the buffer held before off as a fresh key.
-    return RAND_bytes(reinterpret_cast<unsigned char*>(key), length) == 1 ? 0 : PELLAX_CIPHER_E_INVALID;
+    return OrvRandomBytes(reinterpret_cast<unsigned char*>(key), static_cast<size_t>(length)) ? 0 : PELLAX_CIPHER_E_INVALID;
 }
 
 int CPayloadCipher::Encrypt(const unsigned char* key, int keyLength, const unsigned char* data, int dataLength,

@@ -2,12 +2,13 @@
 #ifndef PELLAX_FRAME_LOG_H
 #define PELLAX_FRAME_LOG_H
 
+#include "OrvPrintfFormat.h"
 #include "pellax.h"
 
 namespace ORV {
 namespace PELLAX {
 
-int WriteLog(int level, const char* module, const char* format, ...) __attribute__((format(printf, 3, 4)));
+int WriteLog(int level, const char* module, const char* format, ...) ORV_PRINTF_FORMAT(3, 4);
 void SetLogCallBack(PELLAX_LogCallBack callback);
 
 }  // namespace PELLAX

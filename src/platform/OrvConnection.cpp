@@ -1,9 +1,6 @@
 #include "platform/OrvConnection.h"
 
 #include <asio/post.hpp>
-#include <cerrno>
-#include <sys/socket.h>
-#include <sys/uio.h>
 
 #include "platform/OrvSessionManager.h"
 
@@ -15,7 +12,7 @@ constexpr size_t kWaitBytes = 8 * 1024;
 // Reads and writes per turn before yielding the thread to the other connections on it.
 constexpr int kReadRounds = 16;
 constexpr int kFlushRounds = 16;
-constexpr size_t kMaxIov = 512;
+constexpr size_t kMaxSlices = 512;
 // A Send that follows the previous one this closely is part of a burst: queueing it lets the event
 // thread gather the burst into few writes, where writing each at once would cost a system call apiece.
 // `pellax bench stream --size 64` on the 2-core build machine: about 620 000 messages/s with the window,
@@ -30,11 +27,6 @@ uint8_t* ThreadChunk()
     thread_local std::unique_ptr<uint8_t[]> chunk(new uint8_t[kChunkBytes]);
     return chunk.get();
 }
-
-bool WouldBlock(int error)
-{
-    return error == EAGAIN || error == EWOULDBLOCK;
-}
 }
 
 COrvConnection::COrvConnection(COrvEventThread* thread, asio::ip::tcp::socket socket, IOrvConnectionOwner* owner)
@@ -47,6 +39,7 @@ COrvConnection::COrvConnection(COrvEventThread* thread, asio::ip::tcp::socket so
 {
     asio::error_code ignored;
     m_pSocket->set_option(asio::ip::tcp::no_delay(true), ignored);
+    OrvPrepareConnection(*m_pSocket);
 }
 
 int COrvConnection::GetOption(uint32_t option, void** value)
@@ -112,26 +105,18 @@ int COrvConnection::Send(COrvMessageBlock* frame)
 
 int COrvConnection::WriteDirect(QueuedFrame& item)
 {
-    iovec iov[2] = {{item.prefix, sizeof(item.prefix)}, {const_cast<uint8_t*>(item.data), item.length}};
-    msghdr message{};
-    message.msg_iov = iov;
-    message.msg_iovlen = 2;
-    for (;;) {
-        ssize_t written = ::sendmsg(m_nFd, &message, MSG_NOSIGNAL | MSG_DONTWAIT);
-        if (written >= 0) {
-            item.sent = static_cast<size_t>(written);
-            return 0;
-        }
-        if (errno == EINTR) {
-            continue;
-        }
-        if (WouldBlock(errno)) {
-            return 0;
-        }
-        // The frame did not go; the reader side may not notice a broken socket, so close it here.
-        CloseLater(ORV_REASON_NETWORK_ERROR);
-        return ORV_ERROR_CLOSED;
+    OrvIoSlice slices[2] = {{item.prefix, sizeof(item.prefix)}, {item.data, item.length}};
+    long written = OrvSendGather(m_nFd, slices, 2);
+    if (written >= 0) {
+        item.sent = static_cast<size_t>(written);
+        return 0;
     }
+    if (written == kOrvIoWouldBlock) {
+        return 0;
+    }
+    // The frame did not go; the reader side may not notice a broken socket, so close it here.
+    CloseLater(ORV_REASON_NETWORK_ERROR);
+    return ORV_ERROR_CLOSED;
 }
 
 void COrvConnection::CloseLater(uint32_t reason)
@@ -201,13 +186,12 @@ void COrvConnection::Flush()
 {
     CRefPtr<COrvConnection> keep(this);
     for (int round = 0; round < kFlushRounds && !m_bClosed; ++round) {
-        iovec iov[kMaxIov];
-        msghdr message{};
-        message.msg_iov = iov;
+        OrvIoSlice slices[kMaxSlices];
+        size_t count = 0;
         {
             std::lock_guard<std::mutex> lock(m_sendMutex);
-            message.msg_iovlen = GatherLocked(iov, kMaxIov);
-            if (message.msg_iovlen == 0) {
+            count = GatherLocked(slices, kMaxSlices);
+            if (count == 0) {
                 m_bWriting = false;
             }
         }
@@ -219,11 +203,8 @@ void COrvConnection::Flush()
             return;
         }
         // Unlocked: senders only append while m_bWriting is set, and the deque keeps its elements in place.
-        ssize_t written = ::sendmsg(m_nFd, &message, MSG_NOSIGNAL | MSG_DONTWAIT);
-        if (written < 0 && errno == EINTR) {
-            continue;
-        }
-        if (written < 0 && WouldBlock(errno)) {
+        long written = OrvSendGather(m_nFd, slices, count);
+        if (written == kOrvIoWouldBlock) {
             WaitWritable();
             return;
         }
@@ -245,18 +226,18 @@ void COrvConnection::Flush()
     }
 }
 
-size_t COrvConnection::GatherLocked(iovec* iov, size_t capacity)
+size_t COrvConnection::GatherLocked(OrvIoSlice* slices, size_t capacity)
 {
     size_t count = 0;
     for (auto it = m_queue.begin(); it != m_queue.end() && count + 2 <= capacity; ++it) {
         size_t skip = it->sent;
         if (skip < sizeof(it->prefix)) {
-            iov[count++] = {it->prefix + skip, sizeof(it->prefix) - skip};
+            slices[count++] = {it->prefix + skip, sizeof(it->prefix) - skip};
             skip = 0;
         } else {
             skip -= sizeof(it->prefix);
         }
-        iov[count++] = {const_cast<uint8_t*>(it->data) + skip, it->length - skip};
+        slices[count++] = {it->data + skip, it->length - skip};
     }
     return count;
 }
@@ -301,12 +282,9 @@ void COrvConnection::ReadAvailable()
     CRefPtr<COrvConnection> keep(this);
     uint8_t* chunk = ThreadChunk();
     for (int round = 0; round < kReadRounds && !m_bClosed; ++round) {
-        ssize_t received = ::recv(m_nFd, chunk, kChunkBytes, MSG_DONTWAIT);
-        if (received < 0 && errno == EINTR) {
-            continue;
-        }
+        long received = OrvReceive(m_nFd, chunk, kChunkBytes);
         if (received < 0) {
-            if (WouldBlock(errno)) {
+            if (received == kOrvIoWouldBlock) {
                 WaitReadable();
             } else {
                 Close(ORV_REASON_NETWORK_ERROR);

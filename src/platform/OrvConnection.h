@@ -3,7 +3,7 @@
 //   any thread ──Send──► [direct non-blocking write] ──────────────► socket
 //                           │ busy, burst, partial, or answering while a read is handed out
 //                           ▼
-//                        send queue ──Flush (event thread, one sendmsg for many frames)──► socket
+//                        send queue ──Flush (event thread, one gathered write for many frames)──► socket
 //   socket ──first read (loop), then recv 64 KiB until short──► COrvFrameDecoder ──OnFrame──► owner
 //
 // Reading, closing and the owner's callbacks happen on the connection's event thread only; Send may
@@ -23,6 +23,7 @@
 #include "platform/OrvEventThread.h"
 #include "platform/OrvFrameDecoder.h"
 #include "platform/OrvSession.h"
+#include "platform/OrvSocketIo.h"
 
 class COrvConnection;
 
@@ -93,13 +94,13 @@ private:
     int WriteDirect(QueuedFrame& item);
     void Flush();
     void WaitWritable();
-    size_t GatherLocked(struct iovec* iov, size_t capacity);
+    size_t GatherLocked(OrvIoSlice* slices, size_t capacity);
     bool ConsumeLocked(size_t written);
 
     COrvEventThread* m_pThread;                      // runs every read, close and callback
     IOrvConnectionOwner* m_pOwner;                   // the session; outlives the open connection
     std::unique_ptr<asio::ip::tcp::socket> m_pSocket;  // gone once closed
-    int m_nFd;                                       // the socket's descriptor, for writers on any thread
+    OrvSocketHandle m_nFd;                           // the socket's handle, for writers on any thread
     uint32_t m_nId;
     std::atomic<void*> m_pUserObject{nullptr};       // option 302
     COrvFrameDecoder m_decoder;

@@ -1,13 +1,14 @@
 #include "platform/OrvInetAddress.h"
 
-#include <arpa/inet.h>
+#include <asio/ip/address_v4.hpp>
 
 int COrvInetAddress::Set(const char* ipv4, uint16_t port)
 {
     m_nPort = port;
-    in_addr parsed{};
-    m_bValid = ipv4 != nullptr && inet_pton(AF_INET, ipv4, &parsed) == 1;
-    m_nIp = m_bValid ? ntohl(parsed.s_addr) : 0;
+    asio::error_code error;
+    asio::ip::address_v4 parsed = ipv4 != nullptr ? asio::ip::make_address_v4(ipv4, error) : asio::ip::address_v4();
+    m_bValid = ipv4 != nullptr && !error;
+    m_nIp = m_bValid ? parsed.to_uint() : 0;
     return m_bValid ? 0 : -1;
 }
 
@@ -20,9 +21,5 @@ void COrvInetAddress::Set(uint32_t hostOrderIp, uint16_t port)
 
 std::string COrvInetAddress::GetHostText() const
 {
-    in_addr address{};
-    address.s_addr = htonl(m_nIp);
-    char text[INET_ADDRSTRLEN] = {};
-    inet_ntop(AF_INET, &address, text, sizeof(text));
-    return text;
+    return asio::ip::address_v4(m_nIp).to_string();
 }

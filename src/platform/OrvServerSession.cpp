@@ -4,13 +4,15 @@
 #include <new>
 #include <vector>
 
+#include "platform/OrvSocketIo.h"
+
 namespace {
 constexpr std::chrono::milliseconds kAcceptRetryDelay{100};
 
 bool IsOutOfResources(const asio::error_code& error)
 {
-    int code = error.value();
-    return code == EMFILE || code == ENFILE || code == ENOBUFS || code == ENOMEM;
+    return error == asio::error::no_descriptors || error == asio::error::no_buffer_space ||
+           error == asio::error::no_memory;
 }
 }
 
@@ -48,7 +50,7 @@ int COrvServerSession::Listen(asio::ip::tcp::acceptor& acceptor, const COrvInetA
     asio::error_code error;
     acceptor.open(endpoint.protocol(), error);
     if (!error) {
-        acceptor.set_option(asio::socket_base::reuse_address(true), error);
+        OrvPrepareListener(acceptor, error);
     }
     if (!error) {
         acceptor.bind(endpoint, error);

@@ -1,5 +1,5 @@
 // Sleeping on a 32-bit word until another thread changes it and wakes the sleepers: the kernel's
-// futex where there is one, a small table of condition variables elsewhere.
+// futex on Linux, WaitOnAddress on Windows, a small table of condition variables elsewhere.
 #ifndef PELLAX_PLATFORM_ORV_WAIT_WORD_H
 #define PELLAX_PLATFORM_ORV_WAIT_WORD_H
 

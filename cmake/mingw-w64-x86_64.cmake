@@ -1,0 +1,17 @@
+# Cross-building the Windows x86-64 DLL, tool and tests with mingw-w64 (posix thread model, which
+# std::thread needs); ctest runs the Windows programs through Wine.
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR x86_64)
+
+set(PELLAX_MINGW_PREFIX x86_64-w64-mingw32)
+set(CMAKE_C_COMPILER ${PELLAX_MINGW_PREFIX}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${PELLAX_MINGW_PREFIX}-g++-posix)
+set(CMAKE_RC_COMPILER ${PELLAX_MINGW_PREFIX}-windres)
+
+set(CMAKE_FIND_ROOT_PATH /usr/${PELLAX_MINGW_PREFIX})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+
+set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../scripts/wine-run.sh)
