@@ -13,7 +13,11 @@ wine=/usr/lib/wine/wine64
 wineserver=/usr/lib/wine/wineserver64
 [ -x "$wineserver" ] || wineserver="$(command -v wineserver)"
 
-mkdir -p "$WINEPREFIX"
+# A fresh prefix (about 10 s) is made once, quietly, so its messages stay out of the program's output.
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    mkdir -p "$WINEPREFIX"
+    "$wine" wineboot -i >/dev/null 2>&1 </dev/null
+fi
 # A persistent server for this prefix, detached and with its output closed, so no pipe waits on it.
 # (When one runs already, the new one leaves at once.)
 setsid "$wineserver" -p60 </dev/null >/dev/null 2>&1 &

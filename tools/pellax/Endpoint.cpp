@@ -1,11 +1,8 @@
 #include "Endpoint.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <cstdlib>
+
+#include "PlainSocket.h"
 
 namespace pellax_tool {
 
@@ -27,21 +24,7 @@ bool ParseEndpoint(const std::string& text, Endpoint& endpoint)
 
 int FindFreePort()
 {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    if (fd < 0) {
-        return 0;
-    }
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof(address);
-    int port = 0;
-    if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0 &&
-        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
-        port = ntohs(address.sin_port);
-    }
-    close(fd);
-    return port;
+    return FreeLoopbackPort();
 }
 
 }  // namespace pellax_tool

@@ -1,10 +1,5 @@
 #include "PlainSocketBaseline.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-
 #include <atomic>
 #include <chrono>
 #include <cstring>
@@ -19,15 +14,21 @@ namespace {
 using Clock = std::chrono::steady_clock;
 constexpr size_t kHeaderSize = 156;
 
+void PutBigEndian(uint8_t* at, uint32_t value)
+{
+    at[0] = static_cast<uint8_t>(value >> 24);
+    at[1] = static_cast<uint8_t>(value >> 16);
+    at[2] = static_cast<uint8_t>(value >> 8);
+    at[3] = static_cast<uint8_t>(value);
+}
+
 // Length prefix, header and body in one buffer, so each message is one write.
 std::vector<uint8_t> MakeFrame(int size)
 {
     std::vector<uint8_t> frame(4 + kHeaderSize + static_cast<size_t>(size), 0);
-    uint32_t length = htonl(static_cast<uint32_t>(kHeaderSize + static_cast<size_t>(size)));
-    std::memcpy(frame.data(), &length, 4);
+    PutBigEndian(frame.data(), static_cast<uint32_t>(kHeaderSize + static_cast<size_t>(size)));
     frame[4] = 1;
-    uint32_t bodyLength = htonl(static_cast<uint32_t>(size));
-    std::memcpy(frame.data() + 4 + 20, &bodyLength, 4);
+    PutBigEndian(frame.data() + 4 + 20, static_cast<uint32_t>(size));
     return frame;
 }
 
@@ -37,8 +38,7 @@ void EchoLoop(Socket connection)
     std::vector<uint8_t> out;
     while (ReadFrame(connection.Fd(), frame)) {
         out.resize(4 + frame.size());
-        uint32_t length = htonl(static_cast<uint32_t>(frame.size()));
-        std::memcpy(out.data(), &length, 4);
+        PutBigEndian(out.data(), static_cast<uint32_t>(frame.size()));
         std::memcpy(out.data() + 4, frame.data(), frame.size());
         if (!WriteAll(connection.Fd(), out.data(), out.size())) {
             return;
@@ -71,7 +71,7 @@ BenchFigures RunPlainRoundTrip(const BaselineSettings& settings)
         samples.push_back(std::chrono::duration<double, std::micro>(Clock::now() - sent).count());
     }
     double elapsed = Seconds(start);
-    shutdown(client.Fd(), SHUT_RDWR);
+    Shutdown(client.Fd(), true);
     server.join();
 
     BenchFigures figures;
@@ -102,7 +102,7 @@ BenchFigures RunPlainStream(const BaselineSettings& settings)
         }
         ++sent;
     }
-    shutdown(client.Fd(), SHUT_WR);
+    Shutdown(client.Fd(), false);
     server.join();
     double elapsed = Seconds(start);
 
@@ -123,25 +123,21 @@ BenchFigures RunPlainFanIn(const BaselineSettings& settings)
     }
     std::atomic<bool> running{true};
     std::thread server([&served, &running] {
-        std::vector<pollfd> polls;
+        std::vector<SocketFd> fds;
         for (const Socket& connection : served) {
-            polls.push_back(pollfd{connection.Fd(), POLLIN, 0});
+            fds.push_back(connection.Fd());
         }
         std::vector<uint8_t> frame;
         std::vector<uint8_t> out;
         while (running.load()) {
-            if (poll(polls.data(), polls.size(), 50) <= 0) {
-                continue;
-            }
-            for (pollfd& entry : polls) {
-                if ((entry.revents & POLLIN) == 0 || !ReadFrame(entry.fd, frame)) {
+            for (size_t index : WaitReadable(fds, 50)) {
+                if (!ReadFrame(fds[index], frame)) {
                     continue;
                 }
                 out.resize(4 + frame.size());
-                uint32_t length = htonl(static_cast<uint32_t>(frame.size()));
-                std::memcpy(out.data(), &length, 4);
+                PutBigEndian(out.data(), static_cast<uint32_t>(frame.size()));
                 std::memcpy(out.data() + 4, frame.data(), frame.size());
-                WriteAll(entry.fd, out.data(), out.size());
+                WriteAll(fds[index], out.data(), out.size());
             }
         }
     });

@@ -1,11 +1,9 @@
 #include "RawClient.h"
 
-#include <arpa/inet.h>
-#include <poll.h>
-#include <sys/socket.h>
-
 #include <cstring>
 #include <vector>
+
+#include "PlainSocket.h"
 
 namespace pellax_tool {
 
@@ -14,39 +12,23 @@ constexpr size_t kHeaderSize = 156;
 
 void PutU32(uint8_t* at, uint32_t value)
 {
-    value = htonl(value);
-    std::memcpy(at, &value, 4);
+    at[0] = static_cast<uint8_t>(value >> 24);
+    at[1] = static_cast<uint8_t>(value >> 16);
+    at[2] = static_cast<uint8_t>(value >> 8);
+    at[3] = static_cast<uint8_t>(value);
 }
 
 uint32_t GetU32(const uint8_t* at)
 {
-    uint32_t value = 0;
-    std::memcpy(&value, at, 4);
-    return ntohl(value);
+    return (uint32_t{at[0]} << 24) | (uint32_t{at[1]} << 16) | (uint32_t{at[2]} << 8) | at[3];
 }
 
-bool ReadExactly(int fd, uint8_t* data, size_t length, int timeoutMs)
-{
-    while (length > 0) {
-        pollfd entry{fd, POLLIN, 0};
-        if (poll(&entry, 1, timeoutMs) <= 0) {
-            return false;
-        }
-        ssize_t got = recv(fd, data, length, 0);
-        if (got <= 0) {
-            return false;
-        }
-        data += got;
-        length -= static_cast<size_t>(got);
-    }
-    return true;
-}
 }
 
 bool RawClient::Connect(int port)
 {
     m_socket = pellax_tool::Connect(static_cast<uint16_t>(port));
-    return m_socket.Fd() >= 0;
+    return m_socket.IsValid();
 }
 
 bool RawClient::SendRegister(const std::string& body)
@@ -58,17 +40,17 @@ bool RawClient::SendRegister(const std::string& body)
     PutU32(frame.data() + 4 + 4, 0x1234);
     PutU32(frame.data() + 4 + 20, static_cast<uint32_t>(body.size()));
     std::memcpy(frame.data() + 4 + kHeaderSize, body.data(), body.size());
-    return send(m_socket.Fd(), frame.data(), frame.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(frame.size());
+    return WriteAll(m_socket.Fd(), frame.data(), frame.size());
 }
 
 std::string RawClient::ReceiveBody(int timeoutMs)
 {
     uint8_t prefix[4];
-    if (!ReadExactly(m_socket.Fd(), prefix, 4, timeoutMs)) {
+    if (!ReadAllWithin(m_socket.Fd(), prefix, 4, timeoutMs)) {
         return "";
     }
     std::vector<uint8_t> frame(GetU32(prefix));
-    if (frame.size() < kHeaderSize || !ReadExactly(m_socket.Fd(), frame.data(), frame.size(), timeoutMs)) {
+    if (frame.size() < kHeaderSize || !ReadAllWithin(m_socket.Fd(), frame.data(), frame.size(), timeoutMs)) {
         return "";
     }
     size_t bodyStart = kHeaderSize + ((static_cast<size_t>(frame[24]) << 8) | frame[25]);
@@ -81,12 +63,7 @@ std::string RawClient::ReceiveBody(int timeoutMs)
 
 bool RawClient::WaitClosed(int timeoutMs)
 {
-    pollfd entry{m_socket.Fd(), POLLIN, 0};
-    if (poll(&entry, 1, timeoutMs) <= 0) {
-        return false;
-    }
-    uint8_t byte;
-    return recv(m_socket.Fd(), &byte, 1, MSG_PEEK) <= 0;
+    return WaitPeerClosed(m_socket.Fd(), timeoutMs);
 }
 
 }  // namespace pellax_tool

@@ -1,6 +1,7 @@
 #include "Terminal.h"
 
-#include <unistd.h>
+#include "PlainSocket.h"
+
 
 #include <chrono>
 #include <cstdarg>
@@ -30,8 +31,7 @@ std::string Clock()
     auto now = std::chrono::system_clock::now();
     std::time_t seconds = std::chrono::system_clock::to_time_t(now);
     auto millis = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
-    std::tm local{};
-    localtime_r(&seconds, &local);
+    std::tm local = LocalTime(seconds);
     char text[32];
     std::snprintf(text, sizeof(text), "%02d:%02d:%02d.%03d", local.tm_hour, local.tm_min, local.tm_sec,
                   static_cast<int>(millis));
@@ -41,7 +41,7 @@ std::string Clock()
 
 bool Terminal::IsInteractive()
 {
-    static const bool interactive = isatty(STDOUT_FILENO) != 0;
+    static const bool interactive = StdoutIsTerminal();
     return interactive;
 }
 

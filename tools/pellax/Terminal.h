@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "OrvPrintfFormat.h"
+
 namespace pellax_tool {
 
 enum class Tone { Plain, Server, Client, Good, Bad, Note };
@@ -18,7 +20,7 @@ public:
     static void EndProgress();
 };
 
-std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
+std::string Format(const char* format, ...) ORV_PRINTF_FORMAT(1, 2);
 
 }  // namespace pellax_tool
 

@@ -1,25 +1,13 @@
 // pellax: run a demo, a server, a client, the payload cipher and benchmarks from the command line.
 #include <CLI/CLI.hpp>
-#include <sys/resource.h>
 
 #include "Commands.h"
 #include "LibraryScope.h"
-
-namespace {
-// A server and 1024 clients in one process need two descriptors per client.
-void RaiseOpenFileLimit()
-{
-    rlimit limit{};
-    if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
-        limit.rlim_cur = limit.rlim_max;
-        setrlimit(RLIMIT_NOFILE, &limit);
-    }
-}
-}
+#include "PlainSocket.h"
 
 int main(int argc, char** argv)
 {
-    RaiseOpenFileLimit();
+    pellax_tool::PrepareProcess();
     CLI::App app{"pellax - message exchange between one server and its clients"};
     app.require_subcommand(1);
     app.fallthrough();
