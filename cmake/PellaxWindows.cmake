@@ -47,7 +47,7 @@ function(pellax_windows_dll target)
     COMMENT "Writing the MSVC import library pellax.lib")
 endfunction()
 
-# What a Windows user gets: bin/ (DLL, tool, examples), lib/ (import libraries, .def), include/.
+# What a Windows user gets: bin/ (DLL, tool, example programs), lib/ (import libraries, .def), include/.
 function(pellax_windows_install)
   install(TARGETS pellax RUNTIME DESTINATION bin ARCHIVE DESTINATION lib)
   install(FILES $<TARGET_FILE_DIR:pellax>/pellax.lib ${CMAKE_SOURCE_DIR}/src/frame/pellax.def DESTINATION lib)
@@ -57,7 +57,7 @@ function(pellax_windows_install)
     add_executable(pellax_example_${example} ${CMAKE_SOURCE_DIR}/examples/${example}.c)
     target_link_libraries(pellax_example_${example} PRIVATE pellax)
     target_compile_options(pellax_example_${example} PRIVATE -Wall -Wextra -Werror)
-    install(TARGETS pellax_example_${example} RUNTIME DESTINATION examples)
+    install(TARGETS pellax_example_${example} RUNTIME DESTINATION bin)
   endforeach()
   set(CPACK_GENERATOR ZIP PARENT_SCOPE)
 endfunction()

@@ -1,5 +1,5 @@
 // Client and server of this library in one process, talking over 127.0.0.1.
-#include <unistd.h>
+#include "platform/OrvProcess.h"
 
 #include <atomic>
 #include <string>
@@ -49,16 +49,16 @@ TEST_F(ClientServerEndToEndTest, ClientRegistersAndKeepsAliveWithNotificationsOn
 
     HostEvent registered;
     ASSERT_TRUE(m_server->WaitFor(5, -1, &registered));
-    EXPECT_EQ(registered.data, "{\"pid\":" + std::to_string(getpid()) + ",\"userdata\":{\"who\":\"c\"}}");
+    EXPECT_EQ(registered.data, "{\"pid\":" + std::to_string(OrvCurrentProcessId()) + ",\"userdata\":{\"who\":\"c\"}}");
     HostEvent answer;
     ASSERT_TRUE(m_host->WaitFor(5, 0, &answer));
-    EXPECT_EQ(answer.data, "{\"ppid\":" + std::to_string(getpid()) +
+    EXPECT_EQ(answer.data, "{\"ppid\":" + std::to_string(OrvCurrentProcessId()) +
                                ",\"keepalive-interval\":1,\"keepalive-timeout\":30,\"userdata\":{\"to\":\"c\"}}");
 
     ASSERT_TRUE(m_server->WaitFor(6, -1));
     HostEvent heartbeat;
     ASSERT_TRUE(m_host->WaitFor(6, 0, &heartbeat));
-    EXPECT_EQ(heartbeat.data, "{\"ppid\":" + std::to_string(getpid()) + "}");
+    EXPECT_EQ(heartbeat.data, "{\"ppid\":" + std::to_string(OrvCurrentProcessId()) + "}");
 
     ASSERT_EQ(PELLAX_CLIENT_DestroySession(0), 0);
     HostEvent left;

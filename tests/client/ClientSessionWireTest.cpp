@@ -1,5 +1,5 @@
 // A client session against a raw server peer that speaks the wire format by hand.
-#include <unistd.h>
+#include "platform/OrvProcess.h"
 
 #include <atomic>
 #include <chrono>
@@ -27,7 +27,7 @@ double SecondsBetween(Clock::time_point from, Clock::time_point to)
 
 std::string Pid()
 {
-    return std::to_string(getpid());
+    return std::to_string(OrvCurrentProcessId());
 }
 
 WireFrame Response(uint32_t command, uint32_t sequence, const std::string& dataJson)

@@ -1,6 +1,6 @@
 #include "ServerFixture.h"
 
-#include <unistd.h>
+#include "platform/OrvProcess.h"
 
 #include "frame/Singleton.h"
 #include "server/Server.h"
@@ -9,7 +9,7 @@ namespace pellax_test {
 
 std::string OkAnswer(const std::string& moreData)
 {
-    return "{\"resultCode\":\"200\",\"message\":\"OK\",\"data\":{\"ppid\":" + std::to_string(getpid()) + moreData +
+    return "{\"resultCode\":\"200\",\"message\":\"OK\",\"data\":{\"ppid\":" + std::to_string(OrvCurrentProcessId()) + moreData +
            "}}";
 }
 

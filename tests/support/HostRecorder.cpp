@@ -1,7 +1,5 @@
 #include "support/HostRecorder.h"
 
-#include <sys/resource.h>
-
 #include <algorithm>
 #include <cstdarg>
 #include <cstdio>
@@ -253,35 +251,6 @@ size_t CountLogLines(const std::string& part)
     return static_cast<size_t>(std::count_if(lines.begin(), lines.end(), [&](const LogLine& line) {
         return line.text.find(part) != std::string::npos;
     }));
-}
-
-size_t ResidentBytes()
-{
-    std::ifstream status("/proc/self/status");
-    std::string key;
-    while (status >> key) {
-        if (key == "VmRSS:") {
-            size_t kib = 0;
-            status >> kib;
-            return kib * 1024;
-        }
-        status.ignore(1 << 16, '\n');
-    }
-    return 0;
-}
-
-size_t RaiseFdLimit(size_t wanted)
-{
-    rlimit limit{};
-    if (getrlimit(RLIMIT_NOFILE, &limit) != 0) {
-        return 0;
-    }
-    if (limit.rlim_cur < wanted) {
-        limit.rlim_cur = std::min<rlim_t>(wanted, limit.rlim_max);
-        setrlimit(RLIMIT_NOFILE, &limit);
-        getrlimit(RLIMIT_NOFILE, &limit);
-    }
-    return static_cast<size_t>(limit.rlim_cur);
 }
 
 }  // namespace pellax_test

@@ -19,7 +19,7 @@ constexpr std::chrono::milliseconds kRawSocketWait{10000};
 class CRawSocket {
 public:
     CRawSocket() = default;
-    explicit CRawSocket(int fd) : m_fd(fd) {}
+    explicit CRawSocket(std::intptr_t fd) : m_fd(fd) {}
     ~CRawSocket() { Close(); }
     CRawSocket(CRawSocket&& other) noexcept : m_fd(other.m_fd) { other.m_fd = -1; }
     CRawSocket& operator=(CRawSocket&& other) noexcept;
@@ -32,7 +32,7 @@ public:
     static CRawSocket Listen(int backlog, uint16_t* port);
 
     bool IsValid() const { return m_fd >= 0; }
-    int GetFd() const { return m_fd; }
+    std::intptr_t GetFd() const { return m_fd; }
     void Close();
     // A connection from the listen queue within the limit, or an invalid socket.
     CRawSocket Accept(std::chrono::milliseconds limit = kRawSocketWait);
@@ -52,7 +52,7 @@ public:
     bool ReceivesNothing(std::chrono::milliseconds window = kQuietWindow);
 
 private:
-    int m_fd = -1;
+    std::intptr_t m_fd = -1;  // a descriptor, or a Winsock handle
 };
 
 // The wire form of one message: 4-byte big-endian length, then the body.

@@ -6,10 +6,15 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <fstream>
+
+#include "support/HostRecorder.h"
 
 namespace pellax_test {
 
@@ -72,7 +77,7 @@ CRawSocket CRawSocket::Connect(uint16_t port, std::chrono::milliseconds limit)
     ::fcntl(socket.m_fd, F_SETFL, flags | O_NONBLOCK);
     sockaddr_in address = Loopback(port);
     if (::connect(socket.m_fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0) {
-        pollfd entry{socket.m_fd, POLLOUT, 0};
+        pollfd entry{static_cast<int>(socket.m_fd), POLLOUT, 0};
         int error = 0;
         socklen_t size = sizeof(error);
         if (errno != EINPROGRESS || ::poll(&entry, 1, static_cast<int>(limit.count())) != 1 ||
@@ -182,7 +187,7 @@ bool CRawSocket::ReceiveFrame(WireFrame* frame, std::chrono::milliseconds limit)
 
 bool CRawSocket::ReceivesNothing(std::chrono::milliseconds window)
 {
-    pollfd entry{m_fd, POLLIN, 0};
+    pollfd entry{static_cast<int>(m_fd), POLLIN, 0};
     return m_fd >= 0 && ::poll(&entry, 1, static_cast<int>(window.count())) == 0;
 }
 
@@ -233,6 +238,35 @@ std::string DescribeOpenFds()
     }
     ::closedir(directory);
     return text;
+}
+
+size_t ResidentBytes()
+{
+    std::ifstream status("/proc/self/status");
+    std::string key;
+    while (status >> key) {
+        if (key == "VmRSS:") {
+            size_t kib = 0;
+            status >> kib;
+            return kib * 1024;
+        }
+        status.ignore(1 << 16, '\n');
+    }
+    return 0;
+}
+
+size_t RaiseFdLimit(size_t wanted)
+{
+    rlimit limit{};
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0) {
+        return 0;
+    }
+    if (limit.rlim_cur < wanted) {
+        limit.rlim_cur = std::min<rlim_t>(wanted, limit.rlim_max);
+        setrlimit(RLIMIT_NOFILE, &limit);
+        getrlimit(RLIMIT_NOFILE, &limit);
+    }
+    return static_cast<size_t>(limit.rlim_cur);
 }
 
 }  // namespace pellax_test
