@@ -25,11 +25,12 @@ wait_listening() {
     echo "interop: nothing listens on port $1" >&2
     return 1
 }
-# The echoed body of one call: the line the tool prints after "body", up to the end.
+# One answered call: the cipher text came back with both extension headers, command 101.
 check_call() {
     local name="$1" output="$2" text="$3"
     grep -q "$text" <<<"$output" || { echo "interop: $name: the echo lacks the cipher text"; echo "$output"; exit 1; }
-    grep -q "ext" <<<"$output" || { echo "interop: $name: no extension headers came back"; echo "$output"; exit 1; }
+    grep -q "cmd=101 .*7:seven.*9:nine" <<<"$output" ||
+        { echo "interop: $name: no answer with both extension headers"; echo "$output"; exit 1; }
 }
 
 key=000102030405060708090a0b0c0d0e0f
