@@ -195,7 +195,7 @@ void COrvConnection::Flush()
                 m_bWriting = false;
             }
         }
-        if (message.msg_iovlen == 0) {
+        if (count == 0) {
             if (m_bDraining) {
                 DiscardReceived();
                 Close(m_nDrainReason);

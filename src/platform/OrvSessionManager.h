@@ -10,6 +10,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "OrvPrintfFormat.h"
+
 #include "platform/OrvEventThread.h"
 #include "platform/OrvSession.h"
 
@@ -52,7 +54,7 @@ private:
 };
 
 // Formats a line for the log set with SetSessionLog, if any.
-void OrvSessionLog(int level, const char* format, ...) __attribute__((format(printf, 2, 3)));
+void OrvSessionLog(int level, const char* format, ...) ORV_PRINTF_FORMAT(2, 3);
 
 // Puts another transport behind IOrvSessionManager::Instance() (tests and fuzzers feed the sessions
 // through it); null restores the TCP transport. Not for use while sessions are being created.
