@@ -1,14 +1,10 @@
 // Edges of the C interface: concurrent and cross-thread destroys, hostile option texts, empty
-// synchronous answers, and a forked child's process id.
-#include <sys/wait.h>
-#include <unistd.h>
-
+// synchronous answers, stalls, and keepalives after a leave.
 #include <atomic>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "platform/OrvCleanupBase.h"
 #include "lifecycle/LibraryPair.h"
 #include "support/Wait.h"
 
@@ -159,19 +155,6 @@ TEST_F(EdgeTest, AClientWhoseConnectionEndedSendsNoMoreKeepalives)
     ASSERT_TRUE(m_client->WaitFor(3, handle));
     std::this_thread::sleep_for(2500ms);  // two and a half keepalive periods
     EXPECT_EQ(CountLogLines("Send Heartbeat failed"), 0u);
-}
-
-TEST(ProcessId, AChildForkedAfterFirstUseHasItsOwnId)
-{
-    ASSERT_EQ(OS::GetProcessID(), static_cast<unsigned int>(getpid()));
-    pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        _exit(OS::GetProcessID() == static_cast<unsigned int>(getpid()) ? 0 : 1);
-    }
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
 }
 
 }  // namespace
