@@ -24,6 +24,14 @@ constexpr size_t kGrowthLimit = 512 * kMiB;
 constexpr size_t kGrowthLimit = 64 * kMiB;
 #endif
 
+// PELLAX_FLOOD_CONNECTIONS (default 256; the soak run uses 1024).
+size_t FloodConnections()
+{
+    const char* text = std::getenv("PELLAX_FLOOD_CONNECTIONS");
+    int count = text != nullptr ? std::atoi(text) : 0;
+    return count > 0 ? static_cast<size_t>(count) : 256;
+}
+
 TEST_F(HostileTest, SlowSendersAnnouncingSixtyFourMebibytesCostLittleMemoryAndBlockNobody)
 {
     constexpr size_t kSenders = 16;
@@ -55,6 +63,63 @@ TEST_F(HostileTest, SlowSendersAnnouncingSixtyFourMebibytesCostLittleMemoryAndBl
     EXPECT_LT(peak, before + kGrowthLimit);
     int probeId = static_cast<int>(m_server->Events(1).front().id);
     EXPECT_EQ(m_server->Count(0), m_server->Count(0, probeId));  // no partial frame was handed on
+    ExpectBackToIdle();
+}
+
+TEST_F(HostileTest, AFloodOfRegisterAndKeepaliveFramesFromManyConnectionsIsAnsweredWhileOthersAreServed)
+{
+    size_t connections = FloodConnections();
+    RaiseFdLimit(connections * 2 + 1024);
+    std::vector<CRawSocket> flood;
+    for (size_t i = 0; i < connections; ++i) {
+        flood.push_back(CRawSocket::Connect(m_nPort));
+        ASSERT_TRUE(flood.back().IsValid()) << "connection " << i;
+    }
+    // The probe client holds one of the 1024 ids: a full flood may see its last connection refused.
+    size_t servable = std::min<size_t>(connections, 1023);
+    ASSERT_TRUE(WaitUntil([&] { return m_server->Count(1) >= servable + 1; }));
+    std::vector<uint8_t> keepalives;
+    constexpr int kBurst = 4;
+    for (int i = 0; i < kBurst; ++i) {
+        std::vector<uint8_t> one = EncodeMessage(MakeKeepalive(100 + i, "{\"pid\":1,\"userdata\":{\"flood\":true}}"));
+        keepalives.insert(keepalives.end(), one.begin(), one.end());
+    }
+    std::vector<uint8_t> registration = EncodeMessage(MakeRegister(1, "{\"pid\":1}"));
+
+    ExpectServedDuring("register and keepalive flood", [&](std::atomic<bool>& stop) {
+        std::vector<std::thread> workers;
+        constexpr size_t kWorkers = 4;
+        for (size_t w = 0; w < kWorkers; ++w) {
+            workers.emplace_back([&, w] {
+                std::vector<uint8_t> answer;
+                for (size_t i = w; i < flood.size(); i += kWorkers) {
+                    flood[i].SendAll(registration);
+                }
+                // Each connection sends its next burst as soon as the last one was answered.
+                while (!stop) {
+                    for (size_t i = w; i < flood.size() && !stop; i += kWorkers) {
+                        if (!flood[i].IsValid() || !flood[i].SendAll(keepalives)) {
+                            continue;
+                        }
+                        for (int k = 0; k < kBurst; ++k) {
+                            if (!flood[i].ReadMessage(&answer, 5s)) {
+                                flood[i].Close();
+                                break;
+                            }
+                        }
+                    }
+                }
+            });
+        }
+        for (std::thread& worker : workers) {
+            worker.join();
+        }
+    });
+    EXPECT_TRUE(WaitUntil([&] { return m_server->Count(5) >= servable; })) << m_server->Count(5);
+    std::printf("[ figures ] flood: %zu connections, %zu registrations and %zu keepalives reported\n", connections,
+                m_server->Count(5), m_server->Count(6));
+    EXPECT_GT(m_server->Count(6), servable);
+    flood.clear();
     ExpectBackToIdle();
 }
 
