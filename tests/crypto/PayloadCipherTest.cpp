@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-
 #include <cstring>
 #include <string>
 #include <vector>
@@ -72,7 +71,6 @@ TEST(PayloadCipher, EncryptMatchesTheOpensslCommandLineAndDecryptBringsThePlaint
         ASSERT_EQ(Decrypt(kKey, vector.text, &plain), 0) << vector.size;
         EXPECT_EQ(plain, Pattern(vector.size));
     }
-
 }
 
 TEST(PayloadCipher, EncryptNeedsOneByteMoreThanTheTextAndDecryptTheDecodedLengthWithRoomForANul)
