@@ -28,11 +28,9 @@ namespace pellax_fake {
 
 using namespace ORV::PELLAX;
 
-constexpr size_t kSlots = 4;
-constexpr uint32_t kMaxIds = 1024;
+constexpr size_t kSlots = 4;  // connections a fake server holds at once
 constexpr size_t kMaxQueuedFrames = 32;
 constexpr size_t kMaxQueuedBytes = 256 * 1024;
-constexpr uint32_t kSyncTimeoutSeconds = 5;
 constexpr size_t kSequenceOffset = 4;  // version, two reserved bytes and the flag come first
 
 inline void Check(bool condition, const char* what)
@@ -43,6 +41,7 @@ inline void Check(bool condition, const char* what)
     }
 }
 
+// The clock the library reads once InstallFakeTransport has run, in milliseconds.
 inline std::atomic<uint64_t> g_tick{1000000};
 
 inline uint64_t FakeTick()
