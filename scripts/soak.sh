@@ -16,7 +16,7 @@ ulimit -n "$(ulimit -Hn)" 2>/dev/null || true
 export PELLAX_SOAK_SECONDS=${PELLAX_SOAK_SECONDS:-180}
 export PELLAX_SOAK_CLIENTS=${PELLAX_SOAK_CLIENTS:-256}
 echo "soak: ${PELLAX_SOAK_CLIENTS} clients for ${PELLAX_SOAK_SECONDS} s"
-"$build/tests/pellax_tests_soak" --gtest_filter='Soak.*'
+(cd "$build" && ctest --output-on-failure -L soak)
 
 echo "soak: hostile peers with a flood of 1024 connections and 10-second loads"
 PELLAX_FLOOD_CONNECTIONS=1024 PELLAX_HOSTILE_SECONDS=10 "$build/tests/pellax_tests_hostile"

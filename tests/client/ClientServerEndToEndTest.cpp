@@ -37,60 +37,6 @@ protected:
     uint16_t m_nPort = 0;
 };
 
-TEST_F(ClientServerEndToEndTest, ClientRegistersAndKeepsAliveWithNotificationsOnBothSides)
-{
-    int handle = PELLAX_CLIENT_CreateSession("127.0.0.1", m_nPort, nullptr);
-    ASSERT_EQ(handle, 0);
-    ASSERT_EQ(PELLAX_CLIENT_SetUserData(0, 0, "{\"who\":\"c\"}"), 0);
-    ASSERT_TRUE(m_host->WaitFor(1, 0));
-    HostEvent joined;
-    ASSERT_TRUE(m_server->WaitFor(1, -1, &joined));
-    ASSERT_EQ(PELLAX_SERVER_SetUserData(joined.id, 0, "{\"to\":\"c\"}"), 0);
-
-    HostEvent registered;
-    ASSERT_TRUE(m_server->WaitFor(5, -1, &registered));
-    EXPECT_EQ(registered.data, "{\"pid\":" + std::to_string(OrvCurrentProcessId()) + ",\"userdata\":{\"who\":\"c\"}}");
-    HostEvent answer;
-    ASSERT_TRUE(m_host->WaitFor(5, 0, &answer));
-    EXPECT_EQ(answer.data, "{\"ppid\":" + std::to_string(OrvCurrentProcessId()) +
-                               ",\"keepalive-interval\":1,\"keepalive-timeout\":30,\"userdata\":{\"to\":\"c\"}}");
-
-    ASSERT_TRUE(m_server->WaitFor(6, -1));
-    HostEvent heartbeat;
-    ASSERT_TRUE(m_host->WaitFor(6, 0, &heartbeat));
-    EXPECT_EQ(heartbeat.data, "{\"ppid\":" + std::to_string(OrvCurrentProcessId()) + "}");
-
-    ASSERT_EQ(PELLAX_CLIENT_DestroySession(0), 0);
-    HostEvent left;
-    EXPECT_TRUE(m_server->WaitFor(4, -1, &left));
-    EXPECT_EQ(left.id, joined.id);
-}
-
-TEST_F(ClientServerEndToEndTest, SynchronousSendsWorkInBothDirections)
-{
-    m_server->AnswerRequests();
-    ASSERT_EQ(PELLAX_CLIENT_CreateSession("127.0.0.1", m_nPort, nullptr), 0);
-    HostEvent joined;
-    ASSERT_TRUE(m_server->WaitFor(1, -1, &joined));
-    ASSERT_TRUE(m_host->WaitFor(1, 0));
-
-    std::string body = "from client";
-    PELLAX_Message request = MakeRecord(1000, 0, body);
-    PELLAX_Message response{};
-    ASSERT_EQ(PELLAX_CLIENT_SynSend(0, &request, &response, 10), 0);
-    EXPECT_EQ(response.command, 1001u);
-    EXPECT_EQ(TakeBody(response), "re:from client");
-
-    // The client host answers the server's request from its own callback.
-    m_host->AnswerRequests([](unsigned int, const std::string& body) { return "ok:" + body; });
-    std::string question = "from server";
-    PELLAX_Message serverRequest = MakeRecord(2000, 0, question);
-    PELLAX_Message serverResponse{};
-    ASSERT_EQ(PELLAX_SERVER_SynSend(joined.id, &serverRequest, &serverResponse, 10), 0);
-    EXPECT_EQ(serverResponse.command, 2001u);
-    EXPECT_EQ(TakeBody(serverResponse), "ok:from server");
-}
-
 TEST_F(ClientServerEndToEndTest, ConcurrentSynSendsAreEachAnsweredWithTheirOwnResponse)
 {
     m_server->AnswerRequests();

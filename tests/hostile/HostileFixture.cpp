@@ -36,7 +36,7 @@ std::chrono::milliseconds HostileTest::LoadWindow()
 {
     const char* text = std::getenv("PELLAX_HOSTILE_SECONDS");
     int seconds = text != nullptr ? std::atoi(text) : 0;
-    return std::chrono::milliseconds(seconds > 0 ? seconds * 1000 : 2000);
+    return std::chrono::milliseconds(seconds > 0 ? seconds * 1000 : 1000);
 }
 
 void HostileTest::SetUp()

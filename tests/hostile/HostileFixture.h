@@ -36,7 +36,7 @@ protected:
     // Once the hostile connections are gone: only the probe client is left and no descriptor leaked.
     void ExpectBackToIdle();
 
-    // The window of each load, PELLAX_HOSTILE_SECONDS (default 2).
+    // The window of each load, PELLAX_HOSTILE_SECONDS (default 1).
     static std::chrono::milliseconds LoadWindow();
 
     std::unique_ptr<CHostRecorder> m_server;

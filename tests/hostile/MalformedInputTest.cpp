@@ -1,7 +1,6 @@
 // Peers that send garbage, cut frames short or lie about lengths, while a good client keeps calling.
 #include <sys/socket.h>
 
-#include <random>
 #include <thread>
 #include <vector>
 
@@ -53,39 +52,6 @@ std::vector<std::vector<uint8_t>> LyingFrames()
         frames.push_back(bytes);
     }
     return frames;
-}
-
-TEST_F(HostileTest, RandomBytesFromManyConnectionsNeitherCrashNorSlowTheGoodClient)
-{
-    ExpectServedDuring("random bytes", [this](std::atomic<bool>& stop) {
-        std::vector<std::thread> senders;
-        for (uint32_t seed = 1; seed <= 4; ++seed) {
-            senders.emplace_back([this, seed, &stop] {
-                std::mt19937 random(seed);
-                while (!stop) {
-                    CRawSocket socket = CRawSocket::Connect(m_nPort);
-                    for (int chunk = 0; chunk < 32 && socket.IsValid() && !stop; ++chunk) {
-                        std::vector<uint8_t> bytes(1 + random() % 4096);
-                        for (uint8_t& byte : bytes) {
-                            byte = static_cast<uint8_t>(random());
-                        }
-                        if (random() % 2 == 0) {  // a plausible length, so garbage reaches the frame decoder
-                            std::vector<uint8_t> prefix = BigEndianLength(static_cast<uint32_t>(bytes.size()));
-                            bytes.insert(bytes.begin(), prefix.begin(), prefix.end());
-                        }
-                        if (!socket.SendAll(bytes)) {
-                            break;
-                        }
-                        std::this_thread::sleep_for(200us);
-                    }
-                }
-            });
-        }
-        for (std::thread& sender : senders) {
-            sender.join();
-        }
-    });
-    ExpectBackToIdle();
 }
 
 TEST_F(HostileTest, TruncatedAndLyingFramesAreDroppedAndTheConnectionStillServesAGoodFrame)

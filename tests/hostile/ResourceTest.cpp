@@ -163,6 +163,7 @@ TEST_F(HostileTest, AClientThatNeverReadsFillsItsQueueToTheMarkThenSendsFailWhil
                 double(accepted) / kMiB, double(before) / kMiB, double(peak) / kMiB,
                 double(peak > before ? peak - before : 0) / kMiB, slowestRefusalMs);
     EXPECT_EQ(last, -2);
+    EXPECT_GE(accepted, 8 * kMiB) << "refused below the 8 MiB mark";
     EXPECT_LT(accepted, 256 * kMiB);
     EXPECT_LT(peak, before + kGrowthLimit);
     EXPECT_LT(slowestRefusalMs, 1000.0);

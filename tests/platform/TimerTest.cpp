@@ -172,27 +172,5 @@ TEST(Timer, DeletingItFromAForeignThreadWaitsForATickInProgressAndStopsLaterOnes
     }
 }
 
-TEST(Timer, SpentAndStillScheduledTimersAreDisposedWithTheirThread)
-{
-    CCountingSink spentSink;
-    CCountingSink liveSink;
-    auto spent = std::make_unique<COrvTimer>();
-    COrvTimer live;
-    {
-        CScopedEventThread thread;
-        spentSink.m_pExpected = liveSink.m_pExpected = thread.Get();
-        ASSERT_TRUE(RunOn(thread.Get(), [&] {
-            EXPECT_EQ(spent->Schedule(&spentSink, kOneMs, kNoDelay, 1), 0);
-            EXPECT_EQ(live.Schedule(&liveSink, kOneMs, kNoDelay, -1), 0);
-        }));
-        ASSERT_TRUE(WaitUntil([&] { return spentSink.m_nTicks.load() == 1 && liveSink.m_nTicks.load() >= 1; }));
-        ASSERT_TRUE(RunOn(thread.Get(), [] {}));
-    }
-    // Deleting the spent one after its thread was released must reach nothing of that thread.
-    spent.reset();
-    int atStop = liveSink.m_nTicks.load();
-    EXPECT_TRUE(StaysFalse([&] { return liveSink.m_nTicks.load() != atStop; }));
-    EXPECT_EQ(spentSink.m_nTicks.load(), 1);
-}
 
 }  // namespace

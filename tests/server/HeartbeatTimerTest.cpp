@@ -9,6 +9,7 @@
 #include "platform/OrvSession.h"
 #include "server/ServerSession.h"
 #include "support/EventThreadHelper.h"
+#include "support/FakeTransport.h"
 #include "support/Wait.h"
 
 namespace pellax_test {
@@ -38,26 +39,6 @@ public:
     void OnRegister(CRefPtr<CClientObject>, CRefPtr<CPellaxMessageHeader>, CRefPtr<COrvMessageBlock>) override {}
 };
 
-class FakeID : public IOrvID, public COrvReferenceControlT<COrvLockMutex> {
-public:
-    uint32_t AddReference() override { return COrvReferenceControlT::AddReference(); }
-    uint32_t RemoveReference() override { return COrvReferenceControlT::RemoveReference(); }
-    uint32_t GetID() override { return 1; }
-    int GetOption(uint32_t, void** value) override
-    {
-        *value = m_pValue;
-        return 0;
-    }
-    int SetOption(uint32_t, void* value) override
-    {
-        m_pValue = value;
-        return 0;
-    }
-
-private:
-    void* m_pValue = nullptr;
-};
-
 // Accepts every join and records nothing: the joins are delivered by hand on a thread of the test.
 class FakeServer : public IOrvServerSession, public COrvReferenceControlT<COrvLockMutex> {
 public:
@@ -78,7 +59,7 @@ TEST(HeartbeatTimer, StaysSilentAfterCloseWhenItsEventThreadNoLongerTakesEvents)
         CRefPtr<CountingSession> session(new CountingSession);
         NullSink sink;
         CRefPtr<FakeServer> server(new FakeServer);
-        CRefPtr<IOrvID> client(new FakeID);
+        CRefPtr<IOrvID> client(new pellax_fake::CFakeID(1));
         ASSERT_EQ(session->Initialize(1, 1, 0), 0);
         ASSERT_EQ(session->Open(&sink, COrvInetAddress("127.0.0.1", 0)), 0);
 

@@ -32,7 +32,6 @@ public:
     static CRawSocket Listen(int backlog, uint16_t* port);
 
     bool IsValid() const { return m_fd >= 0; }
-    std::intptr_t GetFd() const { return m_fd; }
     void Close();
     // A connection from the listen queue within the limit, or an invalid socket.
     CRawSocket Accept(std::chrono::milliseconds limit = kRawSocketWait);
@@ -55,19 +54,10 @@ private:
     std::intptr_t m_fd = -1;  // a descriptor, or a Winsock handle
 };
 
-// The wire form of one message: 4-byte big-endian length, then the body.
-inline std::vector<uint8_t> WireMessage(const std::vector<uint8_t>& body)
-{
-    return EncodeMessage(body);
-}
 std::vector<uint8_t> BigEndianLength(uint32_t length);
 // Recognisable bytes: body i of a test holds (seed + index) patterns that a mix-up would break.
 std::vector<uint8_t> PatternBytes(size_t size, uint32_t seed);
 
-inline bool PollUntil(const std::function<bool()>& predicate, std::chrono::milliseconds limit = kRawSocketWait)
-{
-    return WaitUntil(predicate, limit);
-}
 
 // Threads and open descriptors of this process.
 size_t CountThreads();

@@ -1,0 +1,63 @@
+// Arbitrary received bytes into the stream decoder, cut into reads where the input says. Whatever
+// the cuts, the frames and the outcome must match one feed of the whole stream, and every frame
+// must hold exactly the bytes its prefix announced.
+#include <cstddef>
+#include <cstdint>
+#include <algorithm>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "platform/OrvFrameDecoder.h"
+#include "platform/OrvSession.h"
+
+namespace {
+struct SFrames : IOrvFrameSink {
+    bool OnFrame(COrvMessageBlock* frame) override
+    {
+        if (frame == nullptr || frame->GetLength() == 0 || frame->GetLength() > ORV_MAX_FRAME_LENGTH) {
+            std::abort();
+        }
+        frames.emplace_back(reinterpret_cast<const char*>(frame->GetReadPtr()), frame->GetLength());
+        return true;
+    }
+    std::vector<std::string> frames;
+};
+}
+
+// Input: one byte giving the step between cuts (0 feeds byte by byte), then the stream.
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    if (size < 1) {
+        return 0;
+    }
+    size_t step = data[0];
+    ++data;
+    --size;
+
+    SFrames whole;
+    COrvFrameDecoder one;
+    COrvFrameDecoder::Result expected = one.Feed(data, size, &whole);
+
+    SFrames cut;
+    COrvFrameDecoder pieces;
+    COrvFrameDecoder::Result result = COrvFrameDecoder::kOk;
+    for (size_t at = 0; at < size && result == COrvFrameDecoder::kOk;) {
+        size_t n = step == 0 ? 1 : std::min(step, size - at);
+        result = pieces.Feed(data + at, n, &cut);
+        at += n;
+    }
+    if (result != expected || cut.frames != whole.frames) {
+        std::abort();
+    }
+    // The frames are the stream's own bytes, each after its 4-byte big-endian length.
+    size_t at = 0;
+    for (const std::string& frame : whole.frames) {
+        uint32_t n = uint32_t(data[at]) << 24 | uint32_t(data[at + 1]) << 16 | uint32_t(data[at + 2]) << 8 | data[at + 3];
+        if (n != frame.size() || frame.compare(0, n, reinterpret_cast<const char*>(data + at + 4), n) != 0) {
+            std::abort();
+        }
+        at += 4 + n;
+    }
+    return 0;
+}
