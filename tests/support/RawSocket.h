@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "PlainSocket.h"
 #include "support/Wait.h"
 #include "support/WireFrame.h"
 
@@ -19,20 +20,15 @@ constexpr std::chrono::milliseconds kRawSocketWait{10000};
 class CRawSocket {
 public:
     CRawSocket() = default;
-    explicit CRawSocket(std::intptr_t fd) : m_fd(fd) {}
-    ~CRawSocket() { Close(); }
-    CRawSocket(CRawSocket&& other) noexcept : m_fd(other.m_fd) { other.m_fd = -1; }
-    CRawSocket& operator=(CRawSocket&& other) noexcept;
-    CRawSocket(const CRawSocket&) = delete;
-    CRawSocket& operator=(const CRawSocket&) = delete;
+    explicit CRawSocket(pellax_tool::Socket socket) : m_socket(std::move(socket)) {}
 
     // A connected socket, or an invalid one when the connect failed or did not complete within the limit.
     static CRawSocket Connect(uint16_t port, std::chrono::milliseconds limit = kRawSocketWait);
     // A listening socket on an ephemeral port of 127.0.0.1.
     static CRawSocket Listen(int backlog, uint16_t* port);
 
-    bool IsValid() const { return m_fd >= 0; }
-    void Close();
+    bool IsValid() const { return m_socket.IsValid(); }
+    void Close() { m_socket = pellax_tool::Socket(); }
     // A connection from the listen queue within the limit, or an invalid socket.
     CRawSocket Accept(std::chrono::milliseconds limit = kRawSocketWait);
 
@@ -51,15 +47,11 @@ public:
     bool ReceivesNothing(std::chrono::milliseconds window = kQuietWindow);
 
 private:
-    std::intptr_t m_fd = -1;  // a descriptor, or a Winsock handle
+    pellax_tool::Socket m_socket;
 };
 
-std::vector<uint8_t> BigEndianLength(uint32_t length);
-// Recognisable bytes: body i of a test holds (seed + index) patterns that a mix-up would break.
-std::vector<uint8_t> PatternBytes(size_t size, uint32_t seed);
 
-
-// Threads and open descriptors of this process.
+// Threads and open descriptors (on Windows, handles) of this process.
 size_t CountThreads();
 size_t CountOpenFds();
 // Each open descriptor with what it refers to ("7:socket:[1234] 8:anon_inode:[eventpoll] ..."), so a

@@ -71,6 +71,24 @@ uint64_t GetU64(const uint8_t* in)
     return (static_cast<uint64_t>(GetU32(in)) << 32) | GetU32(in + 4);
 }
 
+std::vector<uint8_t> BigEndianLength(uint32_t length)
+{
+    std::vector<uint8_t> bytes;
+    PutU32(bytes, length);
+    return bytes;
+}
+
+std::vector<uint8_t> PatternBytes(size_t size, uint32_t seed)
+{
+    std::vector<uint8_t> bytes(size);
+    uint32_t state = seed * 2654435761u + 1;
+    for (auto& byte : bytes) {
+        state = state * 1103515245u + 12345u;
+        byte = static_cast<uint8_t>(state >> 16);
+    }
+    return bytes;
+}
+
 std::vector<uint8_t> EncodeFrame(const WireFrame& frame)
 {
     std::vector<uint8_t> out;

@@ -48,6 +48,10 @@ uint16_t GetU16(const uint8_t* in);
 uint32_t GetU32(const uint8_t* in);
 uint64_t GetU64(const uint8_t* in);
 
+std::vector<uint8_t> BigEndianLength(uint32_t length);
+// Recognisable bytes: body i of a test holds (seed + index) patterns that a mix-up would break.
+std::vector<uint8_t> PatternBytes(size_t size, uint32_t seed);
+
 // The frame alone: header, extension entries, body.
 std::vector<uint8_t> EncodeFrame(const WireFrame& frame);
 // The frame behind its 4-byte big-endian length, as it goes on the socket.

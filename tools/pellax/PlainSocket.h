@@ -36,13 +36,19 @@ private:
     SocketFd m_fd;
 };
 
-// A listener on an ephemeral port, written to port.
-Socket Listen(uint16_t& port);
-// An invalid socket when the connection is refused.
-Socket Connect(uint16_t port);
+// A listener on an ephemeral port, written to port; an invalid socket when none could be had.
+Socket Listen(uint16_t& port, int backlog = 1024);
+// An invalid socket when the connection is refused or, with a time-out, not made within it (a full
+// accept queue would otherwise hold the caller for minutes).
+Socket Connect(uint16_t port, int timeoutMs = -1);
 Socket Accept(const Socket& listener);
 // A port of 127.0.0.1 that was free a moment ago; 0 when none could be had.
 uint16_t FreeLoopbackPort();
+
+// What one send or receive moved; ReceiveSome gives 0 when the peer closed (or on an error) and -1
+// when nothing came within timeoutMs (-1 waits as long as it takes).
+long SendSome(SocketFd fd, const void* data, size_t length);
+long ReceiveSome(SocketFd fd, void* data, size_t length, int timeoutMs);
 
 bool WriteAll(SocketFd fd, const void* data, size_t length);
 bool ReadAll(SocketFd fd, void* data, size_t length);

@@ -1,12 +1,15 @@
 #include "PlainSocket.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 namespace pellax_tool {
 
@@ -45,25 +48,39 @@ Socket::~Socket()
     }
 }
 
-Socket Listen(uint16_t& port)
+Socket Listen(uint16_t& port, int backlog)
 {
     Socket listener(NewSocket());
     sockaddr_in address = Loopback(0);
     socklen_t length = sizeof(address);
-    bind(Native(listener.Fd()), reinterpret_cast<sockaddr*>(&address), sizeof(address));
-    listen(Native(listener.Fd()), 1024);
-    getsockname(Native(listener.Fd()), reinterpret_cast<sockaddr*>(&address), &length);
+    if (!listener.IsValid() || bind(Native(listener.Fd()), reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 ||
+        listen(Native(listener.Fd()), backlog) != 0 ||
+        getsockname(Native(listener.Fd()), reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        return Socket();
+    }
     port = ntohs(address.sin_port);
     return listener;
 }
 
-Socket Connect(uint16_t port)
+Socket Connect(uint16_t port, int timeoutMs)
 {
     Socket connection(NewSocket());
-    sockaddr_in address = Loopback(port);
-    if (connect(Native(connection.Fd()), reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0) {
-        return Socket();
+    int fd = Native(connection.Fd());
+    int flags = fcntl(fd, F_GETFL, 0);
+    if (timeoutMs >= 0) {
+        fcntl(fd, F_SETFL, flags | O_NONBLOCK);
     }
+    sockaddr_in address = Loopback(port);
+    if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0) {
+        pollfd entry{fd, POLLOUT, 0};
+        int error = 0;
+        socklen_t size = sizeof(error);
+        if (errno != EINPROGRESS || poll(&entry, 1, timeoutMs) != 1 ||
+            getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) != 0 || error != 0) {
+            return Socket();
+        }
+    }
+    fcntl(fd, F_SETFL, flags);
     NoDelay(connection.Fd());
     return connection;
 }
@@ -88,52 +105,19 @@ uint16_t FreeLoopbackPort()
     return ntohs(address.sin_port);
 }
 
-bool WriteAll(SocketFd fd, const void* data, size_t length)
+long SendSome(SocketFd fd, const void* data, size_t length)
 {
-    const auto* bytes = static_cast<const uint8_t*>(data);
-    while (length > 0) {
-        ssize_t written = send(Native(fd), bytes, length, MSG_NOSIGNAL);
-        if (written <= 0) {
-            return false;
-        }
-        bytes += written;
-        length -= static_cast<size_t>(written);
-    }
-    return true;
+    return static_cast<long>(send(Native(fd), data, length, MSG_NOSIGNAL));
 }
 
-bool ReadAll(SocketFd fd, void* data, size_t length)
+long ReceiveSome(SocketFd fd, void* data, size_t length, int timeoutMs)
 {
-    return ReadAllWithin(fd, data, length, -1);
-}
-
-bool ReadAllWithin(SocketFd fd, void* data, size_t length, int timeoutMs)
-{
-    auto* bytes = static_cast<uint8_t*>(data);
-    while (length > 0) {
-        pollfd entry{Native(fd), POLLIN, 0};
-        if (timeoutMs >= 0 && poll(&entry, 1, timeoutMs) <= 0) {
-            return false;
-        }
-        ssize_t got = recv(Native(fd), bytes, length, 0);
-        if (got <= 0) {
-            return false;
-        }
-        bytes += got;
-        length -= static_cast<size_t>(got);
+    pollfd entry{Native(fd), POLLIN, 0};
+    if (timeoutMs >= 0 && poll(&entry, 1, timeoutMs) <= 0) {
+        return -1;
     }
-    return true;
-}
-
-bool ReadFrame(SocketFd fd, std::vector<uint8_t>& buffer)
-{
-    uint32_t length = 0;
-    if (!ReadAll(fd, &length, 4)) {
-        return false;
-    }
-    length = ntohl(length);
-    buffer.resize(length);
-    return ReadAll(fd, buffer.data(), length);
+    ssize_t got = recv(Native(fd), data, length, 0);
+    return got < 0 ? 0 : static_cast<long>(got);
 }
 
 bool WaitPeerClosed(SocketFd fd, int timeoutMs)

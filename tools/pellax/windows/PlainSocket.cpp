@@ -42,25 +42,38 @@ Socket::~Socket()
     }
 }
 
-Socket Listen(uint16_t& port)
+Socket Listen(uint16_t& port, int backlog)
 {
     Socket listener(NewSocket());
     sockaddr_in address = Loopback(0);
     int length = sizeof(address);
-    bind(Native(listener.Fd()), reinterpret_cast<sockaddr*>(&address), sizeof(address));
-    listen(Native(listener.Fd()), 1024);
-    getsockname(Native(listener.Fd()), reinterpret_cast<sockaddr*>(&address), &length);
+    if (!listener.IsValid() || bind(Native(listener.Fd()), reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 ||
+        listen(Native(listener.Fd()), backlog) != 0 ||
+        getsockname(Native(listener.Fd()), reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        return Socket();
+    }
     port = ntohs(address.sin_port);
     return listener;
 }
 
-Socket Connect(uint16_t port)
+Socket Connect(uint16_t port, int timeoutMs)
 {
     Socket connection(NewSocket());
+    SOCKET fd = Native(connection.Fd());
+    u_long nonBlocking = timeoutMs >= 0 ? 1 : 0;
+    ioctlsocket(fd, FIONBIO, &nonBlocking);
     sockaddr_in address = Loopback(port);
-    if (connect(Native(connection.Fd()), reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0) {
-        return Socket();
+    if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0) {
+        WSAPOLLFD entry{fd, POLLWRNORM, 0};
+        int error = 0;
+        int size = sizeof(error);
+        if (WSAGetLastError() != WSAEWOULDBLOCK || WSAPoll(&entry, 1, timeoutMs) != 1 ||
+            getsockopt(fd, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &size) != 0 || error != 0) {
+            return Socket();
+        }
     }
+    u_long blocking = 0;
+    ioctlsocket(fd, FIONBIO, &blocking);
     NoDelay(connection.Fd());
     return connection;
 }
@@ -85,54 +98,21 @@ uint16_t FreeLoopbackPort()
     return ntohs(address.sin_port);
 }
 
-bool WriteAll(SocketFd fd, const void* data, size_t length)
+long SendSome(SocketFd fd, const void* data, size_t length)
 {
-    const auto* bytes = static_cast<const uint8_t*>(data);
-    while (length > 0) {
-        int chunk = length > 0x40000000 ? 0x40000000 : static_cast<int>(length);
-        int written = send(Native(fd), reinterpret_cast<const char*>(bytes), chunk, 0);
-        if (written <= 0) {
-            return false;
-        }
-        bytes += written;
-        length -= static_cast<size_t>(written);
-    }
-    return true;
+    int chunk = length > 0x40000000 ? 0x40000000 : static_cast<int>(length);
+    return send(Native(fd), static_cast<const char*>(data), chunk, 0);
 }
 
-bool ReadAll(SocketFd fd, void* data, size_t length)
+long ReceiveSome(SocketFd fd, void* data, size_t length, int timeoutMs)
 {
-    return ReadAllWithin(fd, data, length, -1);
-}
-
-bool ReadAllWithin(SocketFd fd, void* data, size_t length, int timeoutMs)
-{
-    auto* bytes = static_cast<uint8_t*>(data);
-    while (length > 0) {
-        WSAPOLLFD entry{Native(fd), POLLRDNORM, 0};
-        if (timeoutMs >= 0 && WSAPoll(&entry, 1, timeoutMs) <= 0) {
-            return false;
-        }
-        int chunk = length > 0x40000000 ? 0x40000000 : static_cast<int>(length);
-        int got = recv(Native(fd), reinterpret_cast<char*>(bytes), chunk, 0);
-        if (got <= 0) {
-            return false;
-        }
-        bytes += got;
-        length -= static_cast<size_t>(got);
+    WSAPOLLFD entry{Native(fd), POLLRDNORM, 0};
+    if (timeoutMs >= 0 && WSAPoll(&entry, 1, timeoutMs) <= 0) {
+        return -1;
     }
-    return true;
-}
-
-bool ReadFrame(SocketFd fd, std::vector<uint8_t>& buffer)
-{
-    uint32_t length = 0;
-    if (!ReadAll(fd, &length, 4)) {
-        return false;
-    }
-    length = ntohl(length);
-    buffer.resize(length);
-    return ReadAll(fd, buffer.data(), length);
+    int chunk = length > 0x40000000 ? 0x40000000 : static_cast<int>(length);
+    int got = recv(Native(fd), static_cast<char*>(data), chunk, 0);
+    return got < 0 ? 0 : got;
 }
 
 bool WaitPeerClosed(SocketFd fd, int timeoutMs)
