@@ -1,5 +1,5 @@
-/* The public header compiled as C99 with every warning an error; the record layout checked twice:
- * at compile time (a negative array size fails the build) and at run time (the test's result). */
+/* The public header compiled as C99 with every warning an error, and the record layout as C sees it:
+ * a negative array size fails the build. */
 #include <stddef.h>
 #include <stdio.h>
 
@@ -17,17 +17,9 @@ LAYOUT_CHECK(timestamp, offsetof(PELLAX_Message, timestamp) == 40);
 LAYOUT_CHECK(allocator, offsetof(PELLAX_Message, allocator) == 48);
 LAYOUT_CHECK(flag, offsetof(PELLAX_Message, flag) == 56);
 LAYOUT_CHECK(reserved, offsetof(PELLAX_Message, reserved) == 60);
+LAYOUT_CHECK(reserved_size, sizeof(((PELLAX_Message*)0)->reserved) == 260);
 LAYOUT_CHECK(ext_size, sizeof(PELLAX_MessageExt) == 24);
 LAYOUT_CHECK(ext_next, offsetof(PELLAX_MessageExt, next) == 16);
-
-static int Expect(const char* what, size_t actual, size_t expected)
-{
-    if (actual == expected) {
-        return 0;
-    }
-    printf("%s: %lu, expected %lu\n", what, (unsigned long)actual, (unsigned long)expected);
-    return 1;
-}
 
 /* The callback types must accept host functions of exactly these shapes. */
 static int HostLog(int level, const char* module, const char* format, ...)
@@ -55,13 +47,11 @@ int main(void)
     PELLAX_Message message = {0};
     PELLAX_LogCallBack log = HostLog;
     PELLAX_NotifyCallBack notify = HostNotify;
-    int failures = 0;
 
     message.allocator = HostAllocate;
-    failures += Expect("sizeof(PELLAX_Message)", sizeof message, 320);
-    failures += Expect("reserved bytes", sizeof message.reserved, 260);
-    failures += Expect("offset of flag", (size_t)((char*)&message.flag - (char*)&message), 56);
-    failures += Expect("log callback", (size_t)log(3, "PELLAX", "%s", "x"), 3);
-    failures += Expect("notify callback", (size_t)notify(1, 5, &message, NULL), 6);
-    return failures == 0 ? 0 : 1;
+    if (log(3, "PELLAX", "%s", "x") != 3 || notify(1, 5, &message, NULL) != 6 || message.allocator(1) != NULL) {
+        printf("a callback of the header's shape did not run as written\n");
+        return 1;
+    }
+    return 0;
 }
