@@ -15,10 +15,7 @@
 namespace pellax_test {
 namespace {
 
-using ORV::PELLAX::CClientObject;
-using ORV::PELLAX::CPellaxMessageHeader;
-using ORV::PELLAX::CServerSession;
-using ORV::PELLAX::IClientObjectMgrSink;
+using namespace ORV::PELLAX;
 
 class CountingSession : public CServerSession {
 public:
@@ -62,17 +59,14 @@ TEST(HeartbeatTimer, StaysSilentAfterCloseWhenItsEventThreadNoLongerTakesEvents)
         CRefPtr<IOrvID> client(new pellax_fake::CFakeID(1));
         ASSERT_EQ(session->Initialize(1, 1, 0), 0);
         ASSERT_EQ(session->Open(&sink, COrvInetAddress("127.0.0.1", 0)), 0);
-
         CScopedEventThread thread;
         ASSERT_TRUE(RunOn(thread.Get(), [&] { session->OnJoin(server.Get(), client); }));
         ASSERT_TRUE(WaitUntil([&] { return session->m_nTicks.load() >= 1; }));
-
         // Hold the thread while it starts stopping: from then on it refuses every posted event.
         std::atomic<bool> release{false};
         ASSERT_TRUE(Post(thread.Get(), [&] { WaitUntil([&] { return release.load(); }); }));
         std::thread stopper([&] { thread.Stop(); });
         ASSERT_TRUE(WaitUntil([&] { return !Post(thread.Get(), [] {}); }));
-
         session->Close();
         int ticksAtClose = session->m_nTicks.load();
         // Long enough for the next tick to fall due while the thread is held.
@@ -80,7 +74,6 @@ TEST(HeartbeatTimer, StaysSilentAfterCloseWhenItsEventThreadNoLongerTakesEvents)
         release = true;
         stopper.join();
         EXPECT_EQ(session->m_nTicks.load(), ticksAtClose);
-
         session->OnLeave(server.Get(), client.Get(), 0);
         session->Finalize();
     }

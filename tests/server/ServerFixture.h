@@ -1,35 +1,104 @@
-// A started library with a server listening on an ephemeral port, a recorder of every server
-// notification and log line, and raw clients that join and register by hand.
+// The fixture of the server, hostile and lifecycle tests: a started library with a recording host on
+// each side, a server on 127.0.0.1 and raw clients that join by hand.
 #ifndef PELLAX_TESTS_SERVER_SERVER_FIXTURE_H
 #define PELLAX_TESTS_SERVER_SERVER_FIXTURE_H
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <memory>
 #include <string>
 
+#include "frame/Singleton.h"
+#include "platform/OrvProcess.h"
+#include "server/Server.h"
+#include "support/FreePort.h"
 #include "support/HostRecorder.h"
 #include "support/RawClientPeer.h"
 
 namespace pellax_test {
 
 // The body of a successful control answer from this process, with more members after "ppid".
-std::string OkAnswer(const std::string& moreData);
+inline std::string OkAnswer(const std::string& moreData)
+{
+    return "{\"resultCode\":\"200\",\"message\":\"OK\",\"data\":{\"ppid\":" + std::to_string(OrvCurrentProcessId()) +
+           moreData + "}}";
+}
+
+inline std::atomic<int> g_allocations{0};
+inline void* CountingAllocator(uint64_t size)
+{
+    ++g_allocations;
+    return new unsigned char[size > 0 ? size : 1];
+}
 
 class ServerTest : public ::testing::Test {
 protected:
-    void SetUp() override;
-    void TearDown() override;
+    void SetUp() override
+    {
+        StartLibrary();
+        m_host = std::make_unique<CHostRecorder>(CHostRecorder::kServer, true);
+        m_client = std::make_unique<CHostRecorder>(CHostRecorder::kClient, true);
+    }
+    void TearDown() override
+    {
+        PELLAX_Uninit();
+        m_host.reset();
+        m_client.reset();
+    }
 
-    // Creates the server on 127.0.0.1 port 0 and returns the port it listens on (0 on failure).
-    uint16_t StartServer(const char* options = nullptr);
+    // Creates the server on the port (0: an ephemeral one) and returns the port it listens on, 0 on failure.
+    uint16_t StartServer(const char* options = nullptr, int port = 0)
+    {
+        if (PELLAX_SERVER_CreateSession("127.0.0.1", port, options) != 0) {
+            return 0;
+        }
+        return m_port = COrvSingletonT<ORV::PELLAX::CServer>::Instance()->GetListenPort();
+    }
     // Connects the peer and waits for notification 1; returns the client id or -1.
-    int Join(CRawClientPeer& peer);
-    // Sends Register with the params and reads the answer.
-    bool Register(CRawClientPeer& peer, uint32_t sequence, const std::string& params, WireFrame* answer);
+    int Join(CRawClientPeer& peer, std::chrono::milliseconds limit = kWaitLimit)
+    {
+        size_t before = m_host->Count(1);
+        if (!peer.Connect(m_port) || !m_host->WaitForCount(1, before + 1, -1, limit)) {
+            return -1;
+        }
+        return static_cast<int>(m_host->Events(1)[before].id);
+    }
+    // The next frame the peer receives, and the answer to a request sent by m_peer.
+    static WireFrame Next(CRawClientPeer& peer)
+    {
+        WireFrame frame;
+        EXPECT_TRUE(peer.ReceiveFrame(&frame)) << "no frame came";
+        return frame;
+    }
+    WireFrame Ask(const WireFrame& request)
+    {
+        EXPECT_TRUE(m_peer.SendFrame(request));
+        return Next(m_peer);
+    }
+    bool StartAndJoin(const char* options = nullptr)
+    {
+        return StartServer(options) != 0 && (m_id = Join(m_peer)) >= 0;
+    }
+    // A library client registered with the server: its handle (or -1), and its id on the server.
+    int Register(unsigned int* id = nullptr)
+    {
+        size_t before = m_host->Count(5);
+        int handle = PELLAX_CLIENT_CreateSession("127.0.0.1", m_port, nullptr);
+        if (handle < 0 || !m_host->WaitForCount(5, before + 1) || !m_client->WaitFor(5, handle)) {
+            return -1;
+        }
+        if (id != nullptr) {
+            *id = m_host->Events(5)[before].id;
+        }
+        return handle;
+    }
 
     std::unique_ptr<CHostRecorder> m_host;
+    std::unique_ptr<CHostRecorder> m_client;
     uint16_t m_port = 0;
+    CRawClientPeer m_peer;
+    int m_id = -1;
 };
 
 }  // namespace pellax_test

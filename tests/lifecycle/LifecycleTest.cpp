@@ -1,0 +1,255 @@
+// Closing sessions and the edges of the C interface, both sides of the library in one process on a
+// fixed free port: destroys free the port before they return, frames accepted before a close all
+// arrive, concurrent and cross-thread destroys, hostile option texts, empty and boundary-sized answers.
+#include <thread>
+#include <vector>
+
+#include "server/ServerFixture.h"
+
+namespace pellax_test {
+namespace {
+
+using namespace std::chrono_literals;
+
+class LifecycleTest : public ServerTest {
+protected:
+    void SetUp() override
+    {
+        ServerTest::SetUp();
+        ASSERT_NE(m_port = PickFreePort(), 0);
+    }
+    // Sends 64 KiB frames until the queue mark refuses them: the peer never reads.
+    static bool FillQueue(const std::function<int(PELLAX_Message*)>& send)
+    {
+        const std::string body(64 * 1024, 'q');
+        PELLAX_Message message = MakeRecord(401, 1, body);
+        for (int sent = 0; sent < 1000; ++sent) {
+            if (send(&message) != 0) {
+                return true;
+            }
+        }
+        return false;
+    }
+};
+using CloseTest = LifecycleTest;
+
+TEST_F(CloseTest, DestroyFreesAFixedPortAndClosesEveryConnectionBeforeItReturns)
+{
+    for (int round = 0; round < 20; ++round) {
+        ASSERT_EQ(StartServer(nullptr, m_port), m_port) << "round " << round;
+        ASSERT_GE(Join(m_peer), 0);
+        ASSERT_EQ(PELLAX_SERVER_DestroySession(), 0);
+        EXPECT_FALSE(IsListening(m_port)) << "round " << round;
+        EXPECT_TRUE(m_peer.WaitClosed(1s)) << "round " << round;
+    }
+}
+
+TEST_F(CloseTest, ACreateRacingADestroyEitherWinsOrFailsAndLeavesNothingListening)
+{
+    for (int round = 0; round < 200; ++round) {
+        std::atomic<int> ready{0};
+        int results[2] = {1, 1};  // create, destroy
+        std::vector<std::thread> racers;
+        for (int i = 0; i < 2; ++i) {
+            racers.emplace_back([&, i] {
+                for (ready.fetch_add(1); ready.load() < 2;) {
+                }
+                results[i] = i == 0 ? PELLAX_SERVER_CreateSession("127.0.0.1", m_port, nullptr)
+                                    : PELLAX_SERVER_DestroySession();
+            });
+        }
+        for (std::thread& racer : racers) {
+            racer.join();
+        }
+        ASSERT_TRUE(results[0] == 0 || results[0] == -1) << results[0];
+        // A create that lost its session to the destroy says so; one that won is destroyed here.
+        if (results[0] == 0 && results[1] != 0) {
+            ASSERT_EQ(PELLAX_SERVER_DestroySession(), 0);
+        }
+        ASSERT_FALSE(IsListening(m_port)) << "round " << round << ": " << results[0] << ", " << results[1];
+    }
+    ASSERT_EQ(StartServer(nullptr, m_port), m_port);
+    EXPECT_GE(Register(), 0) << "the port serves again";
+}
+
+TEST_F(CloseTest, FramesSentJustBeforeADestroyAllArriveInOrderBothWays)
+{
+    constexpr uint32_t kFrames = 1000;
+    const std::string body(4096, 'f');
+    // The receiving host is busy with the first frame while the sender queues the rest and closes.
+    auto busyOnFirst = [](const HostEvent& event) {
+        if (event.type == 0 && event.sequence == 0) {
+            std::this_thread::sleep_for(300ms);
+        }
+    };
+    m_host->SetHook(busyOnFirst);
+    m_client->SetHook(busyOnFirst);
+    ASSERT_EQ(StartServer(nullptr, m_port), m_port);
+    for (bool fromClient : {true, false}) {
+        unsigned int id = 0;
+        int handle = Register(&id);
+        ASSERT_GE(handle, 0);
+        for (uint32_t i = 0; i < kFrames; ++i) {
+            PELLAX_Message message = MakeRecord(201, i, body);
+            ASSERT_EQ(fromClient ? PELLAX_CLIENT_Send(handle, &message) : PELLAX_SERVER_Send(id, &message), 0) << i;
+        }
+        ASSERT_EQ(fromClient ? PELLAX_CLIENT_DestroySession(handle) : PELLAX_SERVER_DestroyClientSession(id), 0);
+        CHostRecorder& receiver = fromClient ? *m_host : *m_client;
+        ASSERT_TRUE(receiver.WaitForCount(0, kFrames, -1, 20s)) << receiver.Count(0) << " of " << kFrames;
+        std::vector<HostEvent> frames = receiver.Events(0);
+        ASSERT_EQ(frames.size(), kFrames);
+        for (uint32_t i = 0; i < kFrames; ++i) {
+            ASSERT_EQ(frames[i].sequence, i) << "frame " << i;
+        }
+    }
+}
+
+TEST_F(CloseTest, APeerThatNeverReadsHoldsACloseNoLongerThanTheLingerAndTheLossIsLogged)
+{
+    ASSERT_EQ(StartServer(nullptr, m_port), m_port);
+    int id = Join(m_peer);
+    ASSERT_GE(id, 0);
+    ASSERT_TRUE(FillQueue([id](PELLAX_Message* message) { return PELLAX_SERVER_Send(id, message); }));
+    auto start = std::chrono::steady_clock::now();
+    ASSERT_EQ(PELLAX_SERVER_DestroySession(), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 6s);
+    EXPECT_TRUE(HasLogLine(4, "did not read within the linger"));
+    EXPECT_FALSE(IsListening(m_port));
+}
+
+TEST_F(CloseTest, UninitDrainsEverySessionAtOnceSoPeersThatNeverReadCostOneLinger)
+{
+    constexpr int kSessions = 4;
+    uint16_t port = 0;
+    CRawSocket listener = CRawSocket::Listen(kSessions, &port);
+    ASSERT_TRUE(listener.IsValid());
+    std::vector<CRawSocket> peers;
+    for (int i = 0; i < kSessions; ++i) {
+        int handle = PELLAX_CLIENT_CreateSession("127.0.0.1", port, nullptr);
+        ASSERT_GE(handle, 0);
+        peers.push_back(listener.Accept());
+        ASSERT_TRUE(m_client->WaitFor(1, handle));
+        ASSERT_TRUE(FillQueue([handle](PELLAX_Message* message) { return PELLAX_CLIENT_Send(handle, message); }));
+    }
+    auto start = std::chrono::steady_clock::now();
+    PELLAX_Uninit();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 6s) << "one linger for all, not one after another";
+    EXPECT_EQ(CountLogLines("did not read within the linger"), static_cast<size_t>(kSessions));
+}
+
+// Both directions, each answered by the other side's host with the body it names.
+class EdgeTest : public LifecycleTest {
+protected:
+    bool Connect(const CHostRecorder::Answer& answer)
+    {
+        m_host->AnswerRequests(answer);
+        m_client->AnswerRequests(answer);
+        return StartServer(nullptr, m_port) == m_port && (m_handle = Register(&m_clientId)) >= 0;
+    }
+    int Call(bool fromClient, const std::string& body, PELLAX_Message* response)
+    {
+        PELLAX_Message request = MakeRecord(600, 0, body);
+        return fromClient ? PELLAX_CLIENT_SynSend(m_handle, &request, response, 5)
+                          : PELLAX_SERVER_SynSend(m_clientId, &request, response, 5);
+    }
+    int m_handle = -1;
+    unsigned int m_clientId = 0;
+};
+
+TEST_F(EdgeTest, OfTwoConcurrentDestroysOfOneHandleExactlyOneSucceeds)
+{
+    ASSERT_EQ(StartServer(nullptr, m_port), m_port);
+    for (int round = 0; round < 50; ++round) {
+        int handle = PELLAX_CLIENT_CreateSession("127.0.0.1", m_port, nullptr);
+        ASSERT_GE(handle, 0);
+        std::atomic<int> results[2] = {{1}, {1}};
+        std::thread other([&] { results[1] = PELLAX_CLIENT_DestroySession(handle); });
+        results[0] = PELLAX_CLIENT_DestroySession(handle);
+        other.join();
+        EXPECT_EQ(results[0] + results[1], -4) << "one 0 and one -4 in round " << round;
+    }
+}
+
+TEST_F(EdgeTest, TwoCallbacksOnDifferentThreadsMayDestroyEachOthersSessions)
+{
+    ASSERT_EQ(StartServer(nullptr, m_port), m_port);
+    int first = PELLAX_CLIENT_CreateSession("127.0.0.1", m_port, nullptr);
+    int second = PELLAX_CLIENT_CreateSession("127.0.0.1", m_port, nullptr);
+    ASSERT_TRUE(first >= 0 && second >= 0 && m_client->WaitForCount(5, 2));
+    // Consecutive sessions take different library threads; each callback waits for the other's
+    // before destroying the other session, so both destroys run at once.
+    std::atomic<int> inside{0};
+    std::atomic<int> done{0};
+    m_client->SetHook([&](const HostEvent& event) {
+        if (event.type == 0) {
+            inside.fetch_add(1);
+            WaitUntil([&] { return inside.load() >= 2; }, 2s);
+            PELLAX_CLIENT_DestroySession(event.id == static_cast<unsigned int>(first) ? second : first);
+            done.fetch_add(1);
+        }
+    });
+    for (const HostEvent& joined : m_host->Events(1)) {
+        PELLAX_Message message = MakeRecord(501, 1, "go");
+        PELLAX_SERVER_Send(joined.id, &message);
+    }
+    EXPECT_TRUE(WaitUntil([&] { return done.load() == 2; }, 10s)) << "the destroys wait on each other";
+    EXPECT_EQ(PELLAX_CLIENT_DestroySession(first), -4);
+    EXPECT_EQ(PELLAX_CLIENT_DestroySession(second), -4);
+}
+
+TEST_F(EdgeTest, DeeplyNestedOptionsAreRefusedAndTakeNothing)
+{
+    const std::string deep(2000000, '[');
+    ASSERT_EQ(StartServer(nullptr, m_port), m_port);
+    int handle = PELLAX_CLIENT_CreateSession("127.0.0.1", m_port, nullptr);
+    ASSERT_GE(handle, 0);
+    ASSERT_EQ(PELLAX_CLIENT_DestroySession(handle), 0);
+    EXPECT_EQ(PELLAX_CLIENT_CreateSession("127.0.0.1", m_port, deep.c_str()), -4);
+    EXPECT_EQ(PELLAX_CLIENT_CreateSession("127.0.0.1", m_port, nullptr), handle) << "no slot was taken";
+    ASSERT_EQ(PELLAX_SERVER_DestroySession(), 0);
+    EXPECT_EQ(PELLAX_SERVER_CreateSession("127.0.0.1", m_port, deep.c_str()), -4);
+    EXPECT_FALSE(IsListening(m_port));
+}
+
+TEST_F(EdgeTest, AnEmptySynchronousAnswerGivesNoDataAndNoAllocationOnBothSides)
+{
+    ASSERT_TRUE(Connect([](unsigned int, const std::string&) { return std::string(); }));
+    g_allocations = 0;
+    for (int call = 0; call < 4; ++call) {
+        PELLAX_Message response = MakeRecord(0, 0, nullptr);
+        response.allocator = call < 2 ? &CountingAllocator : nullptr;
+        ASSERT_EQ(Call(call % 2 == 0, "ask", &response), 0) << call;
+        EXPECT_EQ(std::make_tuple(response.dataLength, response.data), std::make_tuple(0, nullptr)) << call;
+    }
+    EXPECT_EQ(g_allocations.load(), 0);
+}
+
+TEST_F(EdgeTest, SynchronousCallsBothWaysAtBufferBoundarySizesAllAnswerFarWithinTheirTimeOut)
+{
+    ASSERT_TRUE(Connect([](unsigned int, const std::string& body) { return body; }));
+    // 64 B, a page, frames that end exactly on the 8 KiB and 64 KiB read buffers, and 64 KiB.
+    for (size_t size : {64, 4096, 8192 - 160, 65536 - 160, 65536}) {
+        const std::string body(size, 's');
+        for (int call = 0; call < 200; ++call) {
+            PELLAX_Message response = MakeRecord(0, 0, nullptr);
+            auto sent = std::chrono::steady_clock::now();
+            ASSERT_EQ(Call(call % 2 == 0, body, &response), 0) << size << " bytes, call " << call;
+            ASSERT_LT(std::chrono::steady_clock::now() - sent, 2s) << size << " bytes, call " << call << " stalled";
+            EXPECT_EQ(TakeBody(response).size(), size);
+        }
+    }
+}
+
+TEST_F(EdgeTest, AClientWhoseConnectionEndedSendsNoMoreKeepalives)
+{
+    ASSERT_EQ(StartServer("{\"keepalive-interval\":1}", m_port), m_port);
+    int handle = Register();
+    ASSERT_GE(handle, 0);
+    ASSERT_EQ(PELLAX_SERVER_DestroyClientSession(m_host->Events(1).back().id), 0);
+    ASSERT_TRUE(m_client->WaitFor(3, handle));
+    std::this_thread::sleep_for(2500ms);  // two and a half keepalive periods
+    EXPECT_EQ(CountLogLines("Send Heartbeat failed"), 0u);
+}
+
+}  // namespace
+}  // namespace pellax_test
