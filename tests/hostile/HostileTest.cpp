@@ -209,7 +209,6 @@ TEST_F(HostileTest, SlowSendersAnnouncingSixtyFourMebibytesCostLittleMemoryAndBl
             std::this_thread::sleep_for(20ms);
         }
     });
-    std::printf("[ figures ] slow senders: resident growth %.2f MiB\n", double(peak - before) / kMiB);
     for (CRawSocket& sender : senders) {
         EXPECT_TRUE(sender.IsValid() && !sender.WaitClosed(1ms)) << "slow is no crime: they are kept, just cheaply";
     }
@@ -294,8 +293,6 @@ TEST_F(HostileTest, AClientThatNeverReadsFillsItsQueueToTheMarkThenSendsFailWhil
             std::this_thread::sleep_for(10ms);
         }
     });
-    std::printf("[ figures ] never-reading client: %.1f MiB accepted before -2, resident growth %.2f MiB\n",
-                double(accepted) / kMiB, double(peak - before) / kMiB);
     EXPECT_EQ(last, -2);
     EXPECT_GE(accepted, 8 * kMiB) << "refused below the 8 MiB mark";
     EXPECT_LT(accepted, 256 * kMiB);

@@ -43,26 +43,20 @@ protected:
     void TearDown() override
     {
         PELLAX_Uninit();
-        m_host.reset();
-        m_client.reset();
     }
 
     // Creates the server on the port (0: an ephemeral one) and returns the port it listens on, 0 on failure.
     uint16_t StartServer(const char* options = nullptr, int port = 0)
     {
-        if (PELLAX_SERVER_CreateSession("127.0.0.1", port, options) != 0) {
-            return 0;
-        }
-        return m_port = COrvSingletonT<ORV::PELLAX::CServer>::Instance()->GetListenPort();
+        bool created = PELLAX_SERVER_CreateSession("127.0.0.1", port, options) == 0;
+        return created ? m_port = COrvSingletonT<ORV::PELLAX::CServer>::Instance()->GetListenPort() : 0;
     }
     // Connects the peer and waits for notification 1; returns the client id or -1.
     int Join(CRawClientPeer& peer, std::chrono::milliseconds limit = kWaitLimit)
     {
         size_t before = m_host->Count(1);
-        if (!peer.Connect(m_port) || !m_host->WaitForCount(1, before + 1, -1, limit)) {
-            return -1;
-        }
-        return static_cast<int>(m_host->Events(1)[before].id);
+        bool joined = peer.Connect(m_port) && m_host->WaitForCount(1, before + 1, -1, limit);
+        return joined ? static_cast<int>(m_host->Events(1)[before].id) : -1;
     }
     // The next frame the peer receives, and the answer to a request sent by m_peer.
     static WireFrame Next(CRawClientPeer& peer)
@@ -80,18 +74,14 @@ protected:
     {
         return StartServer(options) != 0 && (m_id = Join(m_peer)) >= 0;
     }
-    // A library client registered with the server: its handle (or -1), and its id on the server.
-    int Register(unsigned int* id = nullptr)
+    // A library client registered with the server: its handle (or -1); its id on the server is m_registeredId.
+    int Register()
     {
         size_t before = m_host->Count(5);
         int handle = PELLAX_CLIENT_CreateSession("127.0.0.1", m_port, nullptr);
-        if (handle < 0 || !m_host->WaitForCount(5, before + 1) || !m_client->WaitFor(5, handle)) {
-            return -1;
-        }
-        if (id != nullptr) {
-            *id = m_host->Events(5)[before].id;
-        }
-        return handle;
+        bool registered = handle >= 0 && m_host->WaitForCount(5, before + 1) && m_client->WaitFor(5, handle);
+        m_registeredId = registered ? m_host->Events(5)[before].id : ~0u;
+        return registered ? handle : -1;
     }
 
     std::unique_ptr<CHostRecorder> m_host;
@@ -99,6 +89,7 @@ protected:
     uint16_t m_port = 0;
     CRawClientPeer m_peer;
     int m_id = -1;
+    unsigned int m_registeredId = ~0u;
 };
 
 }  // namespace pellax_test
