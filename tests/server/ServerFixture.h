@@ -8,6 +8,7 @@
 #include <atomic>
 #include <memory>
 #include <string>
+#include <tuple>
 
 #include "frame/Singleton.h"
 #include "platform/OrvProcess.h"

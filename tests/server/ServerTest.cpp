@@ -210,7 +210,9 @@ TEST_F(ServerTest, InsideANotificationASyncSendReturnsAtOnceAndADestroyDoesNotDe
     EXPECT_EQ(std::make_tuple(results[0].load(), results[1].load()), std::make_tuple(-1, 0));
     EXPECT_LT(took.load(), 1000);
     EXPECT_TRUE(HasLogLine(4, "CServerSession::SyncSend("));
-    EXPECT_TRUE(m_peer.WaitClosed());  // and nothing came before the close
+    WireFrame sent;
+    EXPECT_FALSE(m_peer.ReceiveFrame(&sent)) << "the refused call sent its request";
+    EXPECT_TRUE(m_peer.WaitClosed());
     m_host->SetHook(nullptr);
     EXPECT_EQ(PELLAX_SERVER_DestroySession(), -1);
 }
