@@ -134,7 +134,8 @@ TEST_F(ServerTest, SyncSendsCarryFreshSequencesAndEachGetsItsOwnAnswerInTheAlloc
     std::vector<std::thread> callers;
     for (int i = 0; i < 2; ++i) {
         callers.emplace_back([&, i] {
-            PELLAX_Message request = MakeRecord(400 + 2 * i, 12345 + i, "q" + std::to_string(i));
+            const std::string body = "q" + std::to_string(i);
+            PELLAX_Message request = MakeRecord(400 + 2 * i, 12345 + i, body);
             responses[i].allocator = i == 0 ? &CountingAllocator : nullptr;
             results[i] = PELLAX_SERVER_SynSend(m_id, &request, &responses[i], 10);
         });
