@@ -31,33 +31,27 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (size < 1) {
         return 0;
     }
-    size_t step = data[0];
-    ++data;
-    --size;
-
+    size_t step = std::max<size_t>(data[0], 1);
     SFrames whole;
-    COrvFrameDecoder one;
-    COrvFrameDecoder::Result expected = one.Feed(data, size, &whole);
-
     SFrames cut;
+    COrvFrameDecoder one;
     COrvFrameDecoder pieces;
+    COrvFrameDecoder::Result expected = one.Feed(data + 1, size - 1, &whole);
     COrvFrameDecoder::Result result = COrvFrameDecoder::kOk;
-    for (size_t at = 0; at < size && result == COrvFrameDecoder::kOk;) {
-        size_t n = step == 0 ? 1 : std::min(step, size - at);
-        result = pieces.Feed(data + at, n, &cut);
-        at += n;
-    }
-    if (result != expected || cut.frames != whole.frames) {
-        std::abort();
+    for (size_t at = 1; at < size && result == COrvFrameDecoder::kOk; at += step) {
+        result = pieces.Feed(data + at, std::min(step, size - at), &cut);
     }
     // The frames are the stream's own bytes, each after its 4-byte big-endian length.
-    size_t at = 0;
+    size_t at = 1;
     for (const std::string& frame : whole.frames) {
         uint32_t n = uint32_t(data[at]) << 24 | uint32_t(data[at + 1]) << 16 | uint32_t(data[at + 2]) << 8 | data[at + 3];
         if (n != frame.size() || frame.compare(0, n, reinterpret_cast<const char*>(data + at + 4), n) != 0) {
             std::abort();
         }
         at += 4 + n;
+    }
+    if (result != expected || cut.frames != whole.frames) {
+        std::abort();
     }
     return 0;
 }

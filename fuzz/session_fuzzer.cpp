@@ -7,8 +7,11 @@
 // them, so an input replays the same way. The seeds come from fuzz/session_seeds.py.
 #include <algorithm>
 #include <cstdarg>
+#include <cstring>
+#include <iterator>
 #include <string>
 
+#include "frame/SEQMgr.h"
 #include "pellax.h"
 #include "support/FakeTransport.h"
 
@@ -18,6 +21,7 @@ using namespace pellax_fake;
 
 constexpr uint32_t kMaxIds = 1024;
 constexpr uint32_t kSyncTimeoutSeconds = 5;
+constexpr size_t kSequenceOffset = 4;  // version, two reserved bytes and the flag come first
 
 int DropLog(int, const char*, const char* format, ...)
 {
@@ -36,21 +40,17 @@ public:
     bool Empty() const { return m_pos >= m_size; }
     uint8_t Peek() const { return Empty() ? 0 : m_data[m_pos]; }
     uint8_t Byte() { return Empty() ? 0 : m_data[m_pos++]; }
-
     std::vector<uint8_t> Bytes(size_t wanted)
     {
         size_t length = std::min(wanted, m_size - m_pos);
-        std::vector<uint8_t> bytes(m_data + m_pos, m_data + m_pos + length);
         m_pos += length;
-        return bytes;
+        return std::vector<uint8_t>(m_data + m_pos - length, m_data + m_pos);
     }
-
     std::vector<uint8_t> Chunk16()
     {
         size_t low = Byte();
         return Bytes(low | static_cast<size_t>(Byte()) << 8);
     }
-
     // A length byte and up to that many bytes, for a C string parameter (read up to its first NUL).
     std::string Text()
     {
@@ -64,13 +64,17 @@ private:
     size_t m_pos = 0;
 };
 
+MessageBlockPtr Block(const std::vector<uint8_t>& bytes)
+{
+    return COrvMessageBlock::Create(bytes.data(), bytes.size());
+}
 
 // Every byte the host is shown is read, so a record pointing past its memory is caught here.
-uint32_t TouchRecord(const PELLAX_Message* message)
+void TouchRecord(const PELLAX_Message* message)
 {
     Check(message != nullptr, "a data notification without a record");
     Check(message->dataLength >= 0 && (message->dataLength == 0 || message->data != nullptr), "a record with bad data");
-    uint32_t sum = 0;
+    volatile uint32_t sum = 0;
     for (int32_t i = 0; i < message->dataLength; ++i) {
         sum += message->data[i];
     }
@@ -82,136 +86,88 @@ uint32_t TouchRecord(const PELLAX_Message* message)
             sum += node->data[i];
         }
     }
-    return sum;
 }
 
-// What the server host may be told: a join for an id that is not joined, data and leaves only for a joined one, and
-// nothing at all once the session is destroyed.
-struct ServerView {
+// What the hosts may be told. Server: a join for an id that is not joined, data and leaves only for a joined one,
+// nothing once the session is destroyed. Client: one connect outcome per session, frames only while connected,
+// nothing for a handle once its session is destroyed.
+struct HostView {
     std::mutex mutex;
-    bool bOpen = false;
+    bool bServerOpen = false;
     bool joined[kMaxIds] = {};
-};
-ServerView g_serverView;
-
-int ServerNotify(unsigned int id, unsigned int type, PELLAX_Message* message, void*)
-{
-    std::lock_guard<std::mutex> lock(g_serverView.mutex);
-    Check(g_serverView.bOpen, "a server notification after DestroySession returned");
-    Check(id < kMaxIds, "a server notification for an id out of range");
-    bool& joined = g_serverView.joined[id];
-    switch (type) {
-    case 1:
-        Check(!joined && message == nullptr, "a join for an id that is joined");
-        joined = true;
-        break;
-    case 4:
-        Check(joined && message == nullptr, "a leave for an id that is not joined");
-        joined = false;
-        break;
-    case 0:
-    case 5:
-    case 6:
-        Check(joined, "a frame notification for an id that is not joined");
-        TouchRecord(message);
-        break;
-    default:
-        Check(false, "an undocumented server notification");
-    }
-    return 0;
-}
-
-// The client host: one connect outcome per session, frames only while connected, nothing for a handle once its
-// session is destroyed.
-struct ClientView {
-    std::mutex mutex;
     int handle = -1;
     bool bJoinReported = false;
     bool bConnected = false;
 };
-ClientView g_clientView;
+HostView g_view;
 
-int ClientNotify(unsigned int handle, unsigned int type, PELLAX_Message* message, void*)
+int ServerNotify(unsigned int id, unsigned int type, PELLAX_Message* message, void*)
 {
-    std::lock_guard<std::mutex> lock(g_clientView.mutex);
-    Check(static_cast<int>(handle) == g_clientView.handle, "a client notification for a destroyed handle");
-    switch (type) {
-    case 1:
-    case 2:
-        Check(!g_clientView.bJoinReported, "a second connect outcome");
-        g_clientView.bJoinReported = true;
-        g_clientView.bConnected = type == 1;
-        break;
-    case 3:
-        Check(g_clientView.bConnected, "a leave without a connection");
-        g_clientView.bConnected = false;
-        break;
-    case 4:
-        break;
-    case 0:
-    case 5:
-    case 6:
-        Check(g_clientView.bConnected, "a frame notification without a connection");
+    std::lock_guard<std::mutex> lock(g_view.mutex);
+    Check(g_view.bServerOpen, "a server notification after DestroySession returned");
+    Check(id < kMaxIds, "a server notification for an id out of range");
+    bool& joined = g_view.joined[id];
+    Check(type == 1 ? !joined : joined, type == 1 ? "a join for an id that is joined" : "a notification for an id that is not joined");
+    Check(type == 0 || type == 1 || type == 4 || type == 5 || type == 6, "an undocumented server notification");
+    Check((type == 1 || type == 4) == (message == nullptr), "a join or leave with a record, or a frame without one");
+    if (type == 1 || type == 4) {
+        joined = type == 1;
+    } else {
         TouchRecord(message);
-        break;
-    default:
-        Check(false, "an undocumented client notification");
     }
     return 0;
 }
 
-constexpr int kServerOptionCount = 4;
+int ClientNotify(unsigned int handle, unsigned int type, PELLAX_Message* message, void*)
+{
+    std::lock_guard<std::mutex> lock(g_view.mutex);
+    Check(static_cast<int>(handle) == g_view.handle, "a client notification for a destroyed handle");
+    Check(type <= 6, "an undocumented client notification");
+    if (type == 1 || type == 2) {
+        Check(!g_view.bJoinReported, "a second connect outcome");
+        g_view.bJoinReported = true;
+        g_view.bConnected = type == 1;
+    } else if (type == 3) {
+        Check(g_view.bConnected, "a leave without a connection");
+        g_view.bConnected = false;
+    } else if (type != 4) {
+        Check(g_view.bConnected, "a frame notification without a connection");
+        TouchRecord(message);
+    }
+    return 0;
+}
+
 // The first are the options every input starts with; the others only come with a re-creation.
-const char* const kServerOptions[kServerOptionCount] = {
-    R"({"keepalive-interval":1,"keepalive-timeout":1})",
-    nullptr,
-    R"({"keepalive-interval":2,"keepalive-timeout":3})",
-    "{}",
-};
+const char* const kServerOptions[] = {
+    R"({"keepalive-interval":1,"keepalive-timeout":1})", nullptr, R"({"keepalive-interval":2,"keepalive-timeout":3})", "{}"};
 
 // Starting the server session starts and stops a thread, which would cost more than most inputs: it stays
 // open from one input to the next unless an input re-creates it, and every input ends with all its
 // connections gone, each reported to the host.
 int g_serverOptions = -1;
 
-void CreateServer(uint8_t options)
+void SetServer(int options)
 {
-    g_serverOptions = options % kServerOptionCount;
-    {
-        std::lock_guard<std::mutex> lock(g_serverView.mutex);
-        g_serverView.bOpen = true;
-        std::memset(g_serverView.joined, 0, sizeof(g_serverView.joined));
+    if (g_serverOptions >= 0) {
+        PELLAX_SERVER_DestroySession();
     }
-    Check(PELLAX_SERVER_CreateSession("127.0.0.1", 0, kServerOptions[g_serverOptions]) == 0, "server create failed");
+    std::lock_guard<std::mutex> lock(g_view.mutex);
+    g_view.bServerOpen = options >= 0;
+    std::fill(std::begin(g_view.joined), std::end(g_view.joined), false);
+    g_serverOptions = options;
+    Check(options < 0 || PELLAX_SERVER_CreateSession("127.0.0.1", 0, kServerOptions[options]) == 0, "server create failed");
 }
 
-void DestroyServer()
+void SetClient(bool open)
 {
-    PELLAX_SERVER_DestroySession();
-    std::lock_guard<std::mutex> lock(g_serverView.mutex);
-    g_serverView.bOpen = false;
-}
-
-void CreateClient()
-{
-    std::lock_guard<std::mutex> lock(g_clientView.mutex);
-    g_clientView.handle = PELLAX_CLIENT_CreateSession("127.0.0.1", 1, nullptr);
-    Check(g_clientView.handle >= 0, "client create failed");
-    g_clientView.bJoinReported = false;
-    g_clientView.bConnected = false;
-}
-
-void DestroyClient()
-{
-    int handle = g_clientView.handle;
-    PELLAX_CLIENT_DestroySession(static_cast<unsigned int>(handle));
-    std::lock_guard<std::mutex> lock(g_clientView.mutex);
-    g_clientView.handle = -1;
-}
-
-MessageBlockPtr Block(const std::vector<uint8_t>& bytes)
-{
-    return COrvMessageBlock::Create(bytes.data(), bytes.size());
+    if (g_view.handle >= 0) {
+        PELLAX_CLIENT_DestroySession(static_cast<unsigned int>(g_view.handle));
+    }
+    std::lock_guard<std::mutex> lock(g_view.mutex);
+    g_view.handle = open ? PELLAX_CLIENT_CreateSession("127.0.0.1", 1, nullptr) : -1;
+    Check(!open || g_view.handle >= 0, "client create failed");
+    g_view.bJoinReported = false;
+    g_view.bConnected = false;
 }
 
 // A host record from the input: command and flag bytes, one extension node cut from the body's front.
@@ -230,76 +186,74 @@ struct HostMessage {
         message.data = body.empty() ? &empty : body.data();
         message.dataLength = static_cast<int32_t>(body.size());
         if (extLength > 0 && extLength <= body.size()) {
-            ext.type = message.command;
-            ext.length = static_cast<uint32_t>(extLength);
-            ext.data = body.data();
+            ext = PELLAX_MessageExt{message.command, static_cast<uint32_t>(extLength), body.data(), nullptr};
             message.ext = &ext;
         }
     }
 };
 
-void FreeResponse(PELLAX_Message* response)
+// While a synchronous call is made, its request is answered at once: first with the input's frame carrying the
+// request's sequence, then with a well-formed answer, so the call never waits out its time-out.
+struct SyncAnswer {
+    std::mutex mutex;
+    std::vector<uint8_t> frame;
+    bool bArmed = false;
+    bool bAnswered = false;
+};
+SyncAnswer g_sync;
+
+std::vector<MessageBlockPtr> AnswerSyncRequest(const COrvMessageBlock& request, const MessageHeaderPtr& header)
 {
-    PELLAX_MessageExt* node = response->ext;
-    while (node != nullptr) {
-        PELLAX_MessageExt* next = node->next;
-        PELLAX_FreeBuffer(node->data);
-        PELLAX_FreeBuffer(node);
-        node = next;
+    std::vector<MessageBlockPtr> frames;
+    std::lock_guard<std::mutex> lock(g_sync.mutex);
+    // Odd commands too: the library sends whatever command the host gives a synchronous call.
+    if (!g_sync.bArmed || (header->GetSequence() & CSEQMgr::kSyncBit) == 0) {
+        return frames;
     }
-    PELLAX_FreeBuffer(response->data);
+    g_sync.bArmed = false;
+    g_sync.bAnswered = true;
+    if (g_sync.frame.size() >= kSequenceOffset + 4) {
+        std::memcpy(g_sync.frame.data() + kSequenceOffset, request.GetReadPtr() + kSequenceOffset, 4);
+        frames.push_back(Block(g_sync.frame));
+    }
+    CPellaxMessageHeader answer(header->GetCommand() | 1u, 0, header->GetSequence(), 0, 0, 0);
+    MessageBlockPtr encoded;
+    if (EncodeFrame(&answer, nullptr, 0, true, &encoded) == 0) {
+        frames.push_back(encoded);
+    }
+    return frames;
 }
 
-// Arms the fake transport with the input's answer, makes the call, and checks that an answered call came back with
-// its answer.
+// Makes the call with an answer armed, and checks that an answered call came back with its answer.
 template <class Call> void SyncCall(CInput& in, Call call)
 {
     HostMessage request(in);
-    g_answer.Arm(in.Chunk16());
+    std::unique_lock<std::mutex> lock(g_sync.mutex);
+    g_sync.frame = in.Chunk16();
+    g_sync.bArmed = true;
+    g_sync.bAnswered = false;
+    lock.unlock();
     PELLAX_Message response{};
     int result = call(&request.message, &response);
-    bool answered = g_answer.Disarm();
+    lock.lock();
+    g_sync.bArmed = false;
+    Check(!g_sync.bAnswered || result == 0, "an answered synchronous call failed");
     if (result == 0) {
         TouchRecord(&response);
         Check(response.sequence == request.message.sequence, "a response record with another call's sequence");
-        FreeResponse(&response);
+        for (PELLAX_MessageExt* node = response.ext; node != nullptr;) {
+            PELLAX_FreeBuffer(node->data);
+            PELLAX_FreeBuffer(std::exchange(node, node->next));
+        }
+        PELLAX_FreeBuffer(response.data);
     }
-    Check(!answered || result == 0, "an answered synchronous call failed");
-}
-
-void AdvanceClock(CInput& in)
-{
-    g_tick.fetch_add(static_cast<uint64_t>(in.Byte()) * 1000u);
-}
-
-uint32_t Reason(CInput& in)
-{
-    return ORV_REASON_PEER_CLOSED + in.Byte() % 5;
 }
 
 enum Operation : uint8_t {
-    kServerJoin,
-    kServerFrame,
-    kServerPeerLeave,
-    kServerCanSend,
-    kServerDrain,
-    kServerTick,
-    kServerHostSend,
-    kServerHostLeave,
-    kServerHostUserData,
-    kServerHostSyncSend,
-    kServerRecreate,
-    kClientJoin,
-    kClientFrame,
-    kClientPeerLeave,
-    kClientCanSend,
-    kClientDrain,
-    kClientTick,
-    kClientHostSend,
-    kClientHostUserData,
-    kClientHostSyncSend,
-    kClientRecreate,
-    kOperations,
+    kServerJoin, kServerFrame, kServerPeerLeave, kServerCanSend, kServerDrain, kServerTick, kServerHostSend,
+    kServerHostLeave, kServerHostUserData, kServerHostSyncSend, kServerRecreate, kClientJoin, kClientFrame,
+    kClientPeerLeave, kClientCanSend, kClientDrain, kClientTick, kClientHostSend, kClientHostUserData,
+    kClientHostSyncSend, kClientRecreate, kOperations,
 };
 
 Operation OperationOf(uint8_t op)
@@ -307,141 +261,72 @@ Operation OperationOf(uint8_t op)
     return static_cast<Operation>((op & 0x1F) % kOperations);
 }
 
-uint8_t ArgumentOf(uint8_t op)
-{
-    return static_cast<uint8_t>(op >> 5);
-}
-
 bool IsTransportOperation(Operation operation)
 {
     return operation <= kServerTick || (operation >= kClientJoin && operation <= kClientTick);
 }
 
-// On the event thread, as the transport would call.
+// On the event thread, as the transport would call; the argument picks the connection slot.
 void RunTransportOperation(Operation operation, size_t slot, CInput& in)
 {
     CFakeServerSession* server = g_manager->server.Get();
     CFakeClientSession* client = g_manager->client.Get();
+    static const uint32_t kJoinResults[] = {0, ORV_JOIN_REFUSED, ORV_JOIN_TIMED_OUT, ORV_JOIN_UNREACHABLE};
     switch (operation) {
     case kServerJoin:
-        server->Join(slot);
-        break;
+        return server->Join(slot);
     case kServerFrame:
-        server->Receive(slot, Block(in.Chunk16()));
-        break;
+        return server->Receive(slot, Block(in.Chunk16()));
     case kServerPeerLeave:
-        server->PeerLeave(slot, Reason(in));
-        break;
+        return server->Leave(slot, ORV_REASON_PEER_CLOSED + in.Byte() % 5);
     case kServerCanSend:
-        server->CanSendAgain(slot);
-        break;
     case kServerDrain:
-        server->Drain();
-        break;
-    case kServerTick:
-        AdvanceClock(in);
-        if (IOrvTimerSink* sink = server->TimerSink()) {
-            sink->OnTimer(nullptr);
-        }
-        break;
-    case kClientJoin: {
-        static const uint32_t kResults[] = {0, ORV_JOIN_REFUSED, ORV_JOIN_TIMED_OUT, ORV_JOIN_UNREACHABLE};
-        client->Join(kResults[in.Byte() % 4]);
-        break;
-    }
+        return server->CanSendAgain(slot, operation == kServerDrain);
+    case kClientJoin:
+        return client->Join(kJoinResults[in.Byte() % 4]);
     case kClientFrame:
-        client->Receive(Block(in.Chunk16()));
-        break;
+        return client->Receive(Block(in.Chunk16()));
     case kClientPeerLeave:
-        client->PeerLeave(Reason(in));
-        break;
+        return client->PeerLeave(ORV_REASON_PEER_CLOSED + in.Byte() % 5);
     case kClientCanSend:
     case kClientDrain:
-        client->CanSendAgain(operation == kClientDrain);
-        break;
-    case kClientTick:
-        AdvanceClock(in);
-        if (IOrvTimerSink* sink = client->TimerSink()) {
+        return client->CanSendAgain(operation == kClientDrain);
+    default: {
+        g_tick.fetch_add(static_cast<uint64_t>(in.Byte()) * 1000u);
+        IOrvTimerSink* sink = operation == kServerTick ? server->TimerSink() : client->TimerSink();
+        if (sink != nullptr) {
             sink->OnTimer(nullptr);
         }
-        break;
-    default:
-        break;
+    }
     }
 }
 
-// On the fuzzer's thread, as a host would call.
+// On the fuzzer's thread, as a host would call; the argument is the client id.
 void RunHostOperation(Operation operation, uint32_t id, CInput& in)
 {
-    unsigned int handle = static_cast<unsigned int>(g_clientView.handle);
-    switch (operation) {
-    case kServerHostSend: {
+    unsigned int handle = static_cast<unsigned int>(g_view.handle);
+    if (operation == kServerHostSend || operation == kClientHostSend) {
         HostMessage message(in);
-        PELLAX_SERVER_Send(id, &message.message);
-        break;
-    }
-    case kServerHostLeave:
-        if (PELLAX_SERVER_DestroyClientSession(id) == 0) {
-            std::lock_guard<std::mutex> lock(g_serverView.mutex);
-            g_serverView.joined[id] = false;
-        }
-        break;
-    case kServerHostUserData:
+        operation == kServerHostSend ? PELLAX_SERVER_Send(id, &message.message) : PELLAX_CLIENT_Send(handle, &message.message);
+    } else if (operation == kServerHostLeave && PELLAX_SERVER_DestroyClientSession(id) == 0) {
+        std::lock_guard<std::mutex> lock(g_view.mutex);
+        g_view.joined[id] = false;
+    } else if (operation == kServerHostUserData) {
         PELLAX_SERVER_SetUserData(id, in.Byte() % 3, in.Text().c_str());
-        break;
-    case kServerHostSyncSend:
+    } else if (operation == kClientHostUserData) {
+        PELLAX_CLIENT_SetUserData(handle, in.Byte() % 3, in.Text().c_str());
+    } else if (operation == kServerHostSyncSend) {
         SyncCall(in, [&](PELLAX_Message* request, PELLAX_Message* response) {
             return PELLAX_SERVER_SynSend(id, request, response, kSyncTimeoutSeconds);
         });
-        break;
-    case kServerRecreate:
-        if (id != 0) {
-            break;  // rarely: each one starts and stops a thread
-        }
-        DestroyServer();
-        CreateServer(in.Byte());
-        break;
-    case kClientHostSend: {
-        HostMessage message(in);
-        PELLAX_CLIENT_Send(handle, &message.message);
-        break;
-    }
-    case kClientHostUserData:
-        PELLAX_CLIENT_SetUserData(handle, in.Byte() % 3, in.Text().c_str());
-        break;
-    case kClientHostSyncSend:
+    } else if (operation == kClientHostSyncSend) {
         SyncCall(in, [&](PELLAX_Message* request, PELLAX_Message* response) {
             return PELLAX_CLIENT_SynSend(handle, request, response, kSyncTimeoutSeconds);
         });
-        break;
-    case kClientRecreate:
-        DestroyClient();
-        CreateClient();
-        break;
-    default:
-        break;
-    }
-}
-
-void PrepareServer()
-{
-    if (g_serverOptions == 0) {
-        return;
-    }
-    if (g_serverOptions > 0) {
-        DestroyServer();
-    }
-    CreateServer(0);
-}
-
-void EndConnections()
-{
-    RunOnEventThread([] {
-        g_manager->server->EndAll();
-    });
-    std::lock_guard<std::mutex> lock(g_serverView.mutex);
-    for (bool joined : g_serverView.joined) {
-        Check(!joined, "a client whose connection ended was never reported gone");
+    } else if (operation == kServerRecreate && id == 0) {  // rarely: each one starts and stops a thread
+        SetServer(in.Byte() % 4);
+    } else if (operation == kClientRecreate) {
+        SetClient(true);
     }
 }
 
@@ -451,6 +336,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
     PELLAX_Init(DropLog);
     InstallFakeTransport();
+    g_answer = AnswerSyncRequest;
     PELLAX_SERVER_SetNotifyCallBack(ServerNotify, nullptr);
     PELLAX_CLIENT_SetNotifyCallBack(ClientNotify, nullptr);
     return 0;
@@ -459,24 +345,31 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     CInput in(data, size);
-    PrepareServer();
-    CreateClient();
+    if (g_serverOptions != 0) {
+        SetServer(0);
+    }
+    SetClient(true);
     while (!in.Empty()) {
         // Transport calls in a row run in one visit to the event thread: hopping threads per call would
         // cost more than the calls.
         RunOnEventThread([&] {
             while (!in.Empty() && IsTransportOperation(OperationOf(in.Peek()))) {
                 uint8_t op = in.Byte();
-                RunTransportOperation(OperationOf(op), ArgumentOf(op) % kSlots, in);
+                RunTransportOperation(OperationOf(op), (op >> 5) % kSlots, in);
             }
         });
         if (!in.Empty()) {
             uint8_t op = in.Byte();
-            RunHostOperation(OperationOf(op), ArgumentOf(op), in);
+            RunHostOperation(OperationOf(op), op >> 5, in);
         }
     }
-    DestroyClient();
-    EndConnections();
+    SetClient(false);
+    RunOnEventThread([] { g_manager->server->EndAll(); });
+    {
+        std::lock_guard<std::mutex> lock(g_view.mutex);
+        Check(std::none_of(std::begin(g_view.joined), std::end(g_view.joined), [](bool joined) { return joined; }),
+              "a client whose connection ended was never reported gone");
+    }
     // Closes, timer deletions and answers still queued on the event thread finish before the next input.
     RunOnEventThread([] {});
     g_manager->client.Reset();

@@ -15,79 +15,45 @@ CRefPtr<CMessageResponse> MakeResponse(uint32_t command, uint32_t sequence)
     return CRefPtr<CMessageResponse>(new CMessageResponse(header, COrvMessageBlock::Create(0)));
 }
 
-// Waits (bounded) until the manager's thread has run everything posted so far.
-void Drain(CContextMgr& manager)
+bool Answered(const CRefPtr<CSyncContext>& context)
 {
-    ASSERT_TRUE(pellax_test::RunOn(manager.GetThread(), [] {}));
-}
-
-class ContextMgrTest : public testing::Test {
-protected:
-    void SetUp() override { ASSERT_EQ(m_manager.Initialize(), 0); }
-    void TearDown() override { m_manager.Finalize(); }
-
-    CContextMgr m_manager;
-};
-
-TEST_F(ContextMgrTest, ALateResponseIsDroppedWithoutDisturbingALaterRequest)
-{
-    CRefPtr<CSyncContext> first(new CSyncContext(0x80000010u));
-    m_manager.AddContext(first);
-    EXPECT_NE(first->Wait(0), 0);
-    m_manager.RemoveContext(0x80000010u);
-
-    CRefPtr<CSyncContext> second(new CSyncContext(0x80000011u));
-    m_manager.AddContext(second);
-    m_manager.QueryContext(MakeResponse(3, 0x80000010u));
-    Drain(m_manager);
-
     CRefPtr<CMessageResponse> response;
-    second->GetResponse(response);
-    EXPECT_FALSE(response);
-    first->GetResponse(response);
-    EXPECT_FALSE(response);
-    EXPECT_EQ(m_manager.GetContextCountForTest(), 1u);
+    context->GetResponse(response);
+    return static_cast<bool>(response);
 }
 
-TEST_F(ContextMgrTest, ADuplicateSequenceKeepsTheFirstContext)
-{
-    CRefPtr<CSyncContext> first(new CSyncContext(0x80000020u));
-    CRefPtr<CSyncContext> second(new CSyncContext(0x80000020u));
-    m_manager.AddContext(first);
-    m_manager.AddContext(second);
-    m_manager.QueryContext(MakeResponse(5, 0x80000020u));
-    Drain(m_manager);
-
-    CRefPtr<CMessageResponse> response;
-    first->GetResponse(response);
-    EXPECT_TRUE(response);
-    second->GetResponse(response);
-    EXPECT_FALSE(response);
-    EXPECT_EQ(m_manager.GetContextCountForTest(), 1u);
-}
-
-TEST_F(ContextMgrTest, FinalizeReleasesEveryContextStillInTheTableAndANullOneIsNeverAdded)
-{
-    CRefPtr<CSyncContext> context(new CSyncContext(0x80000030u));
-    m_manager.AddContext(context);
-    EXPECT_EQ(m_manager.AddContext(CRefPtr<CSyncContext>()), kResultNotStarted);
-    Drain(m_manager);
-    EXPECT_EQ(context->GetReference(), 2u);
-    EXPECT_EQ(m_manager.GetContextCountForTest(), 1u);
-
-    m_manager.Finalize();
-    EXPECT_EQ(context->GetReference(), 1u);
-    EXPECT_EQ(m_manager.AddContext(context), kResultNotStarted);
-}
-
-TEST(ContextMgrStopped, OperationsWithoutAThreadDoNothing)
+// A late answer to a removed context reaches nobody; of two contexts under one sequence the first stays.
+TEST(ContextMgr, AnswersReachOnlyTheFirstLiveContextOfTheirSequence)
 {
     CContextMgr manager;
-    CRefPtr<CSyncContext> context(new CSyncContext(0x80000040u));
-    EXPECT_EQ(manager.AddContext(context), kResultNotStarted);
+    ASSERT_EQ(manager.Initialize(), 0);
+    CRefPtr<CSyncContext> late(new CSyncContext(0x80000010u));
+    CRefPtr<CSyncContext> waiting(new CSyncContext(0x80000011u));
+    CRefPtr<CSyncContext> first(new CSyncContext(0x80000020u));
+    CRefPtr<CSyncContext> second(new CSyncContext(0x80000020u));
+    manager.AddContext(late);
+    EXPECT_NE(late->Wait(0), 0);
+    manager.RemoveContext(0x80000010u);
+    for (const auto& context : {waiting, first, second}) {
+        manager.AddContext(context);
+    }
+    manager.QueryContext(MakeResponse(3, 0x80000010u));
+    manager.QueryContext(MakeResponse(5, 0x80000020u));
+    ASSERT_TRUE(pellax_test::RunOn(manager.GetThread(), [] {}));
+    EXPECT_FALSE(Answered(late));
+    EXPECT_FALSE(Answered(waiting));
+    EXPECT_TRUE(Answered(first));
+    EXPECT_FALSE(Answered(second));
+    EXPECT_EQ(manager.GetContextCountForTest(), 2u) << "the answered one stays until its caller removes it";
+    // Finalize releases every context still in the table; a null one is never added, nor any without a thread.
+    EXPECT_EQ(manager.AddContext(CRefPtr<CSyncContext>()), kResultNotStarted);
+    EXPECT_EQ(waiting->GetReference(), 2u);
+    manager.Finalize();
+    EXPECT_EQ(waiting->GetReference(), 1u);
+    EXPECT_EQ(manager.AddContext(waiting), kResultNotStarted);
     EXPECT_EQ(manager.RemoveContext(1), kResultNotStarted);
-    EXPECT_EQ(manager.QueryContext(MakeResponse(1, 0x80000040u)), kResultNotStarted);
-    EXPECT_EQ(context->GetReference(), 1u);
+    EXPECT_EQ(manager.QueryContext(MakeResponse(1, 0x80000011u)), kResultNotStarted);
+    EXPECT_EQ(waiting->GetReference(), 1u);
 }
 
 TEST(SyncContext, WaitTimesOutWithoutAnAnswerAndASignalBeforeTheWaitIsSeen)
