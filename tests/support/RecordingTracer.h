@@ -3,8 +3,6 @@
 #ifndef PELLAX_TEST_SUPPORT_RECORDING_TRACER_H
 #define PELLAX_TEST_SUPPORT_RECORDING_TRACER_H
 
-#include <cstdint>
-#include <cstring>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -16,83 +14,51 @@ namespace pellax_test {
 
 // Lines read like "Finish(0,-1,time out)"; a null text shows as "-null-".
 class RecordingTracer : public IOrvTracer {
-    static std::string Text(const char* text) { return text != nullptr ? text : "-null-"; }
-    template <class Action> auto Locked(Action action) -> decltype(action())
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return action();
-    }
+    struct Active { std::string traceId, spanId; uint64_t span = 0; };
 
 public:
     RecordingTracer() : m_pPrevious(TraceInstall(this)) {}
     ~RecordingTracer() override { TraceInstall(m_pPrevious); }
 
     // An active trace: Inject* fill these in and CurrentSpan returns the handle.
-    void SetActive(const std::string& traceId, const std::string& spanId, uint64_t span)
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_traceId = traceId;
-        m_spanId = spanId;
-        m_span = span;
-    }
+    void SetActive(std::string traceId, std::string spanId, uint64_t span) { Set(m_active, {traceId, spanId, span}); }
     // Runs inside ResumeSpan, to interleave other work with a caller's trace calls.
-    void OnResume(std::function<void(uint64_t)> action) { Locked([&] { m_onResume = std::move(action); }); }
-    std::vector<std::string> Calls() { return Locked([&] { return m_calls; }); }
-    void Clear() { Locked([&] { m_calls.clear(); }); }
+    void OnResume(std::function<void(uint64_t)> action) { Set(m_onResume, std::move(action)); }
+    std::vector<std::string> Calls() { return Copy(m_calls); }
+    void Clear() { Set(m_calls, {}); }
 
-    void RequestLabel(const char* label) override { Record("RequestLabel", {Text(label)}); }
-    void ReceiveLabel(const char* label) override { Record("ReceiveLabel", {Text(label)}); }
-    void Event(uint8_t ok, const char* code, const char* message) override
-    {
-        Record("Event", {std::to_string(ok), Text(code), Text(message)});
-    }
-    void Finish(uint8_t ok, const char* code, const char* message) override
-    {
-        Record("Finish", {std::to_string(ok), Text(code), Text(message)});
-    }
-    void InjectRequest(char* traceId, char* spanId) override { Inject("InjectRequest", traceId, spanId); }
-    void InjectResponse(char* traceId, char* spanId) override { Inject("InjectResponse", traceId, spanId); }
-    void SetIds(const char* traceId, const char* spanId) override { Record("SetIds", {Text(traceId), Text(spanId)}); }
-    void Extract(const char* traceId, const char* spanId) override { Record("Extract", {Text(traceId), Text(spanId)}); }
-    uint64_t CurrentSpan() override
-    {
-        Record("CurrentSpan", {});
-        return Locked([&] { return m_span; });
-    }
-    void ResumeSpan(uint64_t* span) override
-    {
-        Record("ResumeSpan", {std::to_string(*span)});
-        std::function<void(uint64_t)> action = Locked([&] { return m_onResume; });
-        if (action) {
-            action(*span);
-        }
-    }
-    void ReleaseSpan(uint64_t* span) override { Record("ReleaseSpan", {std::to_string(*span)}); }
+    void RequestLabel(const char* label) override { Record("RequestLabel(" + T(label)); }
+    void ReceiveLabel(const char* label) override { Record("ReceiveLabel(" + T(label)); }
+    void Event(uint8_t ok, const char* code, const char* text) override { Record("Event(" + N(ok) + T(code, text)); }
+    void Finish(uint8_t ok, const char* code, const char* text) override { Record("Finish(" + N(ok) + T(code, text)); }
+    void InjectRequest(char* traceId, char* spanId) override { Inject("InjectRequest(", traceId, spanId); }
+    void InjectResponse(char* traceId, char* spanId) override { Inject("InjectResponse(", traceId, spanId); }
+    void SetIds(const char* trace, const char* span) override { Record("SetIds(" + T(trace) + "," + T(span)); }
+    void Extract(const char* trace, const char* span) override { Record("Extract(" + T(trace) + "," + T(span)); }
+    void ReleaseSpan(uint64_t* span) override { Record("ReleaseSpan(" + N(*span)); }
+    void ResumeSpan(uint64_t* span) override { Record("ResumeSpan(" + N(*span)); Copy(m_onResume)(*span); }
+    uint64_t CurrentSpan() override { Record("CurrentSpan("); return Copy(m_active).span; }
 
 private:
-    void Record(const char* name, const std::vector<std::string>& arguments)
+    static std::string T(const char* text) { return text != nullptr ? text : "-null-"; }
+    static std::string T(const char* code, const char* text) { return "," + T(code) + "," + T(text); }
+    static std::string N(uint64_t value) { return std::to_string(value); }
+    template <class V> V Copy(const V& value) { std::lock_guard<std::mutex> lock(m_mutex); return value; }
+    template <class V> void Set(V& to, V value) { std::lock_guard<std::mutex> lock(m_mutex); to = std::move(value); }
+    void Record(const std::string& call) { std::lock_guard<std::mutex> lock(m_mutex); m_calls.push_back(call + ")"); }
+    // The library hands in zeroed buffers, so copying the text leaves it terminated.
+    void Inject(const char* call, char* traceId, char* spanId)
     {
-        std::string line = std::string(name) + "(";
-        for (size_t i = 0; i < arguments.size(); ++i) {
-            line += (i == 0 ? "" : ",") + arguments[i];
-        }
-        Locked([&] { m_calls.push_back(line + ")"); });
-    }
-    void Inject(const char* name, char* traceId, char* spanId)
-    {
-        Locked([&] {
-            std::strncpy(traceId, m_traceId.c_str(), kTraceIdSize - 1);
-            std::strncpy(spanId, m_spanId.c_str(), kTraceIdSize - 1);
-        });
-        Record(name, {});
+        Active active = Copy(m_active);
+        active.traceId.copy(traceId, kTraceIdSize - 1);
+        active.spanId.copy(spanId, kTraceIdSize - 1);
+        Record(call);
     }
 
     std::mutex m_mutex;
     std::vector<std::string> m_calls;
-    std::string m_traceId;
-    std::string m_spanId;
-    uint64_t m_span = 0;
-    std::function<void(uint64_t)> m_onResume;
+    Active m_active;
+    std::function<void(uint64_t)> m_onResume = [](uint64_t) {};
     IOrvTracer* m_pPrevious;
 };
 
