@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <string>
 #include <thread>
 #include <vector>
@@ -10,6 +11,7 @@
 namespace {
 
 std::vector<std::string> g_destroyed;
+std::atomic<int> g_created{0};
 
 class CTracked : public COrvCleanupBase {
 public:
@@ -20,14 +22,12 @@ private:
     std::string m_strName;
 };
 
-int g_created = 0;
-
 struct CCountedService {
     CCountedService() { ++g_created; }
     int m_nValue = 0;
 };
 
-TEST(Cleanup, DestroysObjectsNewestFirstOnceAndSingletonsComeBackFresh)
+TEST(Cleanup, DestroysObjectsNewestFirstOnceAndSingletonsComeBackFreshAndOnlyOnce)
 {
     UnInitialize();
     g_destroyed.clear();
@@ -38,17 +38,9 @@ TEST(Cleanup, DestroysObjectsNewestFirstOnceAndSingletonsComeBackFresh)
     UnInitialize();
     UnInitialize();
     EXPECT_EQ(g_destroyed, (std::vector<std::string>{"second", "first"}));
-
     EXPECT_EQ(COrvSingletonT<CCountedService>::Peek(), nullptr);
-    EXPECT_EQ(COrvSingletonT<CCountedService>::Instance()->m_nValue, 0);
-    EXPECT_EQ(g_created, 2);
-    UnInitialize();
-}
 
-TEST(Cleanup, ConcurrentFirstUseCreatesOneSingleton)
-{
-    UnInitialize();
-    g_created = 0;
+    // Concurrent first use creates one instance, fresh after the clean-up.
     std::vector<std::thread> threads;
     std::vector<CCountedService*> seen(8, nullptr);
     for (size_t i = 0; i < seen.size(); ++i) {
@@ -57,10 +49,9 @@ TEST(Cleanup, ConcurrentFirstUseCreatesOneSingleton)
     for (auto& thread : threads) {
         thread.join();
     }
-    EXPECT_EQ(g_created, 1);
-    for (CCountedService* instance : seen) {
-        EXPECT_EQ(instance, seen[0]);
-    }
+    EXPECT_EQ(g_created.load(), 2);
+    EXPECT_EQ(seen[0]->m_nValue, 0);
+    EXPECT_EQ(std::vector<CCountedService*>(seen.size(), seen[0]), seen);
     UnInitialize();
 }
 

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <numeric>
 #include <thread>
 #include <vector>
 
@@ -9,42 +10,38 @@
 #include "support/EventThreadHelper.h"
 #include "support/Wait.h"
 
-using pellax_test::CScopedEventThread;
-using pellax_test::Post;
-using pellax_test::WaitUntil;
+using namespace pellax_test;
 
 namespace {
 
+IOrvThread* Current()
+{
+    return IOrvThreadManager::Instance()->GetCurrentThread();
+}
+
 class CRecordingSink : public IOrvThreadSink {
 public:
-    void OnThreadStart() override { m_start = IOrvThreadManager::Instance()->GetCurrentThread(); }
+    void OnThreadStart() override { m_start = Current(); }
     void OnThreadStop() override { m_bStopped = true; }
     IOrvThread* m_start = nullptr;
     std::atomic<bool> m_bStopped{false};
 };
 
-// Counts how it was treated, so a test sees whether the thread ran it and gave it back.
-class CCountingEvent : public IOrvCustomizeEvent {
+// Counts its runs and destructions, so a test sees whether the thread ran it and gave it back.
+class CCountingEvent : public CFunctionEvent {
 public:
-    explicit CCountingEvent(std::atomic<int>* counts) : m_counts(counts) {}
-    int OnEvent() override
-    {
-        ++m_counts[0];
-        return 0;
-    }
+    explicit CCountingEvent(std::atomic<int>* counts) : CFunctionEvent([counts] { ++counts[0]; }), m_counts(counts) {}
     void OnDestroy() override
     {
         ++m_counts[1];
         delete this;
     }
-
-private:
     std::atomic<int>* m_counts;  // ran, destroyed
 };
 
 bool Defer(IOrvThread* thread, std::function<void()> action)
 {
-    auto* event = new pellax_test::CFunctionEvent(std::move(action));
+    auto* event = new CFunctionEvent(std::move(action));
     if (thread->DeferEvent(event) != 0) {
         delete event;
         return false;
@@ -61,10 +58,7 @@ TEST(EventThread, RunsEveryAcceptedEventOnceInOrderOnItsOwnThreadThenRefusesNewO
     // Holds the thread up so the events are still queued when Stop is asked.
     ASSERT_TRUE(Post(thread.Get(), [] { std::this_thread::sleep_for(std::chrono::milliseconds(50)); }));
     for (int i = 0; i < 100; ++i) {
-        ASSERT_TRUE(Post(thread.Get(), [&, i] {
-            EXPECT_EQ(IOrvThreadManager::Instance()->GetCurrentThread(), thread.Get());
-            order.push_back(i);
-        }));
+        ASSERT_TRUE(Post(thread.Get(), [&, i] { order.push_back(Current() == thread.Get() ? i : -1); }));
         ASSERT_EQ(thread.Get()->PostEvent(new CCountingEvent(counts)), 0);
     }
     thread.Stop();
@@ -82,16 +76,12 @@ TEST(EventThread, RunsEveryAcceptedEventOnceInOrderOnItsOwnThreadThenRefusesNewO
     EXPECT_NE(thread.Get()->DeferEvent(refused), 0);
     EXPECT_EQ(counts[0].load() + counts[1].load(), 200);
     refused->OnDestroy();
-    // Threads the manager did not create are nobody's event thread.
-    EXPECT_EQ(IOrvThreadManager::Instance()->GetCurrentThread(), nullptr);
-}
+    EXPECT_EQ(Current(), nullptr) << "threads the manager did not create are nobody's event thread";
 
-TEST(EventThread, StopAskedFromTheThreadItselfEndsItsLoop)
-{
-    CRecordingSink sink;
-    CScopedEventThread thread(&sink);
-    ASSERT_TRUE(Post(thread.Get(), [&] { IOrvThreadManager::Instance()->StopThread(thread.Get()); }));
-    EXPECT_TRUE(WaitUntil([&] { return sink.m_bStopped.load(); }));
+    CRecordingSink selfStopped;
+    CScopedEventThread another(&selfStopped);
+    ASSERT_TRUE(Post(another.Get(), [&] { IOrvThreadManager::Instance()->StopThread(another.Get()); }));
+    EXPECT_TRUE(WaitUntil([&] { return selfStopped.m_bStopped.load(); })) << "a stop asked on the thread ends it";
 }
 
 // Deferred events keep their place among posted ones from every poster, run without a posted one
@@ -114,7 +104,7 @@ TEST(EventThread, DeferredEventsKeepTheirOrderAndAreNeverLeftWaiting)
     for (auto& poster : posters) {
         poster.join();
     }
-    ASSERT_TRUE(pellax_test::RunOn(thread.Get(), [] {}));
+    ASSERT_TRUE(RunOn(thread.Get(), [] {}));
     std::atomic<int> ran{0};
     for (int i = 0; i < 200; ++i) {
         ASSERT_TRUE(Defer(thread.Get(), [&] { ++ran; }));
@@ -126,10 +116,9 @@ TEST(EventThread, DeferredEventsKeepTheirOrderAndAreNeverLeftWaiting)
     EXPECT_EQ(ran.load(), 200);
     EXPECT_TRUE(last.load());
     for (int p = 0; p < kPosters; ++p) {
-        ASSERT_EQ(seen[p].size(), static_cast<size_t>(kEach));
-        for (int i = 0; i < kEach; ++i) {
-            ASSERT_EQ(seen[p][i], i);
-        }
+        std::vector<int> expected(kEach);
+        std::iota(expected.begin(), expected.end(), 0);
+        EXPECT_EQ(seen[p], expected) << "poster " << p;
     }
 }
 

@@ -5,13 +5,14 @@
 #include <thread>
 
 #include "platform/OrvLockEvent.h"
+#include "platform/Zot.h"
+#include "platform/ZotSema.h"
 
 namespace {
 
 const COrvTimeValue kNoWait(0, 0);
-const COrvTimeValue kGenerous(10, 0);
 
-TEST(LockEvent, AutoResetKeepsOneSignalForOneWaitAndManualResetUntilReset)
+TEST(LockEvent, AutoResetKeepsOneSignalForOneWaitManualResetUntilResetAndAWaitTimesOut)
 {
     COrvLockEvent automatic(0, 0);
     EXPECT_NE(automatic.Wait(&kNoWait), 0);
@@ -30,49 +31,54 @@ TEST(LockEvent, AutoResetKeepsOneSignalForOneWaitAndManualResetUntilReset)
     EXPECT_EQ(manual.Wait(), 0);
     manual.Reset();
     EXPECT_NE(manual.Wait(&kNoWait), 0);
-}
 
-TEST(LockEvent, AWaitTimesOutAfterItsTimeAndASleeperWakesOnASignal)
-{
-    COrvLockEvent event(0, 0);
     COrvTimeValue brief(0, 30000);
     auto start = std::chrono::steady_clock::now();
-    EXPECT_NE(event.Wait(&brief), 0);
+    EXPECT_NE(automatic.Wait(&brief), 0);
     EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(30));
-
-    std::thread signaller([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        event.Signal();
-    });
-    EXPECT_EQ(event.Wait(&kGenerous), 0);
-    signaller.join();
 }
 
-// Two threads hand a turn back and forth; a lost wake-up leaves one waiting out its time.
-TEST(LockEvent, PingPongBetweenTwoThreadsLosesNoWakeUp)
+TEST(ZotSemaphore, EachWaitTakesOnePostedCountAndATimedWaitTimesOutWithoutOne)
+{
+    ZOT_SEM sem = nullptr;
+    ASSERT_EQ(ZOT_SemCreate(&sem, 1), 0);
+    EXPECT_EQ(ZOT_SemTimedWait(sem, 0), 0);
+    EXPECT_NE(ZOT_SemTimedWait(sem, 0), 0);
+    EXPECT_NE(ZOT_SemTimedWait(sem, 20), 0);
+    ZOT_SemPost(sem);
+    ZOT_SemPost(sem);
+    EXPECT_EQ(ZOT_SemTimedWait(sem, 0), 0);
+    EXPECT_EQ(ZOT_SemWait(sem), 0);
+    EXPECT_EQ(sem->GetCount(), 0u);
+    EXPECT_EQ(ZOT_SemDestroy(&sem), 0);
+    EXPECT_EQ(sem, nullptr);
+    EXPECT_NE(ZOT_SemTimedWait(nullptr, 0), 0);
+}
+
+// Two threads hand a turn back and forth, by an event one way and a semaphore the other; a lost
+// wake-up leaves one side waiting out its time.
+TEST(LockEvent, PingPongWithASemaphoreLosesNoWakeUp)
 {
     constexpr int kRounds = 20000;
+    const COrvTimeValue generous(10, 0);
     COrvLockEvent ping(0, 0);
-    COrvLockEvent pong(0, 0);
+    ZOT_SEM pong = nullptr;
+    ASSERT_EQ(ZOT_SemCreate(&pong, 0), 0);
     std::atomic<int> missed{0};
     std::thread partner([&] {
-        for (int round = 0; round < kRounds; ++round) {
-            if (ping.Wait(&kGenerous) != 0) {
-                ++missed;
-                return;
-            }
-            pong.Signal();
+        for (int round = 0; round < kRounds && missed.load() == 0; ++round) {
+            missed += ping.Wait(&generous) != 0;
+            ZOT_SemPost(pong);
         }
     });
     for (int round = 0; round < kRounds && missed.load() == 0; ++round) {
         ping.Signal();
-        if (pong.Wait(&kGenerous) != 0) {
-            ++missed;
-        }
+        missed += ZOT_SemTimedWait(pong, 10000) != 0;
     }
     ping.Signal();  // frees the partner if this side gave up early
     partner.join();
     EXPECT_EQ(missed.load(), 0);
+    ZOT_SemDestroy(&pong);
 }
 
 }  // namespace

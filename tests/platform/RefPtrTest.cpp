@@ -17,26 +17,19 @@ public:
     CRefPtr<CNode> m_pNext;
 };
 
-class RefPtr : public ::testing::Test {
-protected:
-    void SetUp() override { g_deleted = 0; }
-};
-
-TEST_F(RefPtr, ConcurrentCopiesOnSeveralThreadsDeleteTheObjectExactlyOnce)
+TEST(RefPtr, ConcurrentCopiesOnSeveralThreadsDeleteTheObjectExactlyOnce)
 {
-    constexpr int kRounds = 20;
-    constexpr int kThreads = 4;
-    constexpr int kCopies = 20000;
-    for (int round = 0; round < kRounds; ++round) {
+    g_deleted = 0;
+    for (int round = 0; round < 20; ++round) {
         CRefPtr<CNode> shared(new CNode);
         std::atomic<bool> go{false};
         std::vector<std::thread> threads;
-        for (int t = 0; t < kThreads; ++t) {
+        for (int t = 0; t < 4; ++t) {
             threads.emplace_back([&go, copy = shared] {
                 while (!go.load()) {
                 }
                 CRefPtr<CNode> local;
-                for (int i = 0; i < kCopies; ++i) {
+                for (int i = 0; i < 20000; ++i) {
                     CRefPtr<CNode> another(copy);
                     local = another;
                 }
@@ -52,15 +45,14 @@ TEST_F(RefPtr, ConcurrentCopiesOnSeveralThreadsDeleteTheObjectExactlyOnce)
     }
 }
 
-TEST_F(RefPtr, AssignmentKeepsTheSameObjectAndOneKeptAliveOnlyByTheOldOne)
+TEST(RefPtr, AssignmentKeepsTheSameObjectAndOneKeptAliveOnlyByTheOldOne)
 {
+    g_deleted = 0;
     CRefPtr<CNode> only(new CNode);
     only = only.Get();
-    const CRefPtr<CNode>& alias = only;
-    only = alias;
+    only = static_cast<const CRefPtr<CNode>&>(only);
     EXPECT_EQ(g_deleted.load(), 0);
     EXPECT_EQ(only->GetReference(), 1u);
-
     // The old head holds the only reference to its successor: the new reference must come first.
     only->m_pNext = new CNode;
     only = only->m_pNext;
