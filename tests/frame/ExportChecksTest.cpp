@@ -1,30 +1,33 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <mutex>
+#include <thread>
+#include <vector>
+
 #include "frame/SEQMgr.h"
 #include "frame/Singleton.h"
 #include "pellax.h"
 #include "server/Server.h"
 #include "support/RawSocket.h"
 
-namespace {
+using ORV::PELLAX::CSEQMgr;
 
-TEST(ExportChecks, ServerCreateSessionRefusesNullAddressAndNegativePort)
-{
-    EXPECT_EQ(PELLAX_SERVER_CreateSession(nullptr, 7000, nullptr), -4);
-    EXPECT_EQ(PELLAX_SERVER_CreateSession("127.0.0.1", -1, nullptr), -4);
-}
+namespace {
 
 TEST(ExportChecks, InitAndUninitMayRepeatAndSequencesStayPositiveAndFollowOnAfterARestart)
 {
+    EXPECT_EQ(PELLAX_SERVER_CreateSession(nullptr, 7000, nullptr), -4);
+    EXPECT_EQ(PELLAX_SERVER_CreateSession("127.0.0.1", -1, nullptr), -4);
     EXPECT_EQ(PELLAX_Init(nullptr), 0);
     EXPECT_EQ(PELLAX_Init(nullptr), 0);
-    COrvSingletonT<ORV::PELLAX::CSEQMgr>::Instance()->SetCounterForTest(0xFFFFFFFEu);
+    COrvSingletonT<CSEQMgr>::Instance()->SetCounterForTest(0xFFFFFFFEu);
     for (int i = 0; i < 4; ++i) {
         EXPECT_GE(PELLAX_GenerateSequence(), 0) << "across the counter's wrap";
     }
     EXPECT_EQ(PELLAX_Uninit(), 0);
     EXPECT_EQ(PELLAX_Uninit(), 0);
-    EXPECT_EQ(COrvSingletonT<ORV::PELLAX::CSEQMgr>::Peek(), nullptr) << "shut-down ends the singletons";
+    EXPECT_EQ(COrvSingletonT<CSEQMgr>::Peek(), nullptr) << "shut-down ends the singletons";
 
     EXPECT_EQ(PELLAX_Init(nullptr), 0);
     int first = PELLAX_GenerateSequence();
@@ -32,6 +35,30 @@ TEST(ExportChecks, InitAndUninitMayRepeatAndSequencesStayPositiveAndFollowOnAfte
     EXPECT_GE(first, 0);
     EXPECT_EQ((static_cast<uint32_t>(second) - static_cast<uint32_t>(first)) & 0x7FFFFFFFu, 1u);
     EXPECT_EQ(PELLAX_Uninit(), 0);
+}
+
+// Synchronous and host numbers come from one counter: without bit 31 they still never repeat.
+TEST(ExportChecks, ConcurrentSequenceDrawsNeverRepeatANumber)
+{
+    CSEQMgr sequences;
+    std::vector<uint32_t> all;
+    std::mutex allMutex;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&, t] {
+            std::vector<uint32_t> mine;
+            for (int i = 0; i < 20000; ++i) {
+                mine.push_back(sequences.GenerateSequence(t % 2) & 0x7FFFFFFFu);
+            }
+            std::lock_guard<std::mutex> lock(allMutex);
+            all.insert(all.end(), mine.begin(), mine.end());
+        });
+    }
+    for (auto& thread : threads) {
+        thread.join();
+    }
+    std::sort(all.begin(), all.end());
+    EXPECT_EQ(std::adjacent_find(all.begin(), all.end()), all.end());
 }
 
 // Shut-down closes what the host left open: the server, a client session and its connection.

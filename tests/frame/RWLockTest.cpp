@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <thread>
+#include <vector>
 
 #include "frame/RWLock.h"
 #include "support/Wait.h"
@@ -24,7 +25,7 @@ bool MutexHeld(CRWLock& lock)
     return true;
 }
 
-TEST(RWLock, TwoReadersHoldItAtOnce)
+TEST(RWLock, ReadersShareItAndAWaitingWriterHoldsOffNewReadersUntilItHasUnlocked)
 {
     CRWLock lock;
     std::atomic<int> inside{0};
@@ -32,24 +33,17 @@ TEST(RWLock, TwoReadersHoldItAtOnce)
     auto reader = [&] {
         CReadGuard guard(lock, 0);
         ++inside;
-        if (WaitUntil([&] { return inside.load() == 2; })) {
-            ++sawTheOther;
-        }
+        sawTheOther += WaitUntil([&] { return inside.load() == 2; });
     };
     std::thread first(reader);
     std::thread second(reader);
     first.join();
     second.join();
-    EXPECT_EQ(sawTheOther.load(), 2);
+    EXPECT_EQ(sawTheOther.load(), 2) << "two readers hold it at once";
     EXPECT_EQ(lock.GetReaderCount(), 0);
-}
 
-TEST(RWLock, AWaitingWriterHoldsOffNewReadersUntilItHasUnlocked)
-{
-    CRWLock lock;
     lock.ReadLock();
     lock.ReadLock();
-
     std::atomic<bool> writerIn{false};
     std::atomic<bool> writerMayLeave{false};
     std::thread writer([&] {
@@ -59,21 +53,18 @@ TEST(RWLock, AWaitingWriterHoldsOffNewReadersUntilItHasUnlocked)
         lock.WriteUnlock();
     });
     ASSERT_TRUE(WaitUntil([&] { return MutexHeld(lock); })) << "the writer should be waiting";
-
     std::atomic<bool> lateReaderIn{false};
     std::thread lateReader([&] {
         lock.ReadLock();
         lateReaderIn = true;
         lock.ReadUnlock();
     });
-
     EXPECT_TRUE(StaysFalse([&] { return writerIn.load() || lateReaderIn.load(); }));
     lock.ReadUnlock();
     EXPECT_TRUE(StaysFalse([&] { return writerIn.load(); })) << "one reader is still inside";
     lock.ReadUnlock();
     ASSERT_TRUE(WaitUntil([&] { return writerIn.load(); }));
     EXPECT_TRUE(StaysFalse([&] { return lateReaderIn.load(); })) << "the writer is inside";
-
     writerMayLeave = true;
     EXPECT_TRUE(WaitUntil([&] { return lateReaderIn.load(); }));
     writer.join();
@@ -90,13 +81,9 @@ TEST(RWLock, TryWriteLockWithAReaderInsideFailsAndLeavesTheMutexFree)
     lock.ReadLock();
     EXPECT_FALSE(lock.TryWriteLock());
     EXPECT_FALSE(MutexHeld(lock));
-    {
-        CWriteGuard guard(lock, 1);
-        EXPECT_FALSE(guard.IsOwned());
-    }
+    EXPECT_FALSE(CWriteGuard(lock, 1).IsOwned());
     EXPECT_FALSE(MutexHeld(lock));
     lock.ReadUnlock();
-
     {
         CWriteGuard guard(lock, 1);
         EXPECT_TRUE(guard.IsOwned());
@@ -111,32 +98,26 @@ TEST(RWLock, WritersAndReadersNeverOverlapUnderLoad)
     std::atomic<int> readers{0};
     std::atomic<int> writers{0};
     std::atomic<int> overlaps{0};
-    auto work = [&](bool write) {
-        for (int i = 0; i < 2000; ++i) {
-            if (write) {
-                CWriteGuard guard(lock, 0);
-                if (++writers != 1 || readers.load() != 0) {
-                    ++overlaps;
+    std::vector<std::thread> threads;
+    for (bool write : {true, false, false, true}) {
+        threads.emplace_back([&, write] {
+            for (int i = 0; i < 2000; ++i) {
+                if (write) {
+                    CWriteGuard guard(lock, 0);
+                    overlaps += ++writers != 1 || readers.load() != 0;
+                    --writers;
+                } else {
+                    CReadGuard guard(lock, 0);
+                    ++readers;
+                    overlaps += writers.load() != 0;
+                    --readers;
                 }
-                --writers;
-            } else {
-                CReadGuard guard(lock, 0);
-                ++readers;
-                if (writers.load() != 0) {
-                    ++overlaps;
-                }
-                --readers;
             }
-        }
-    };
-    std::thread a(work, true);
-    std::thread b(work, false);
-    std::thread c(work, false);
-    std::thread d(work, true);
-    a.join();
-    b.join();
-    c.join();
-    d.join();
+        });
+    }
+    for (auto& thread : threads) {
+        thread.join();
+    }
     EXPECT_EQ(overlaps.load(), 0);
 }
 
