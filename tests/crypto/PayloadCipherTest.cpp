@@ -27,10 +27,10 @@ std::vector<unsigned char> Pattern(size_t size)
 int Encrypt(const unsigned char* key, int keyLength, const std::vector<unsigned char>& data, std::string* text)
 {
     static const unsigned char kNoData = 0;  // an empty payload still needs a pointer
-    const unsigned char* bytes = data.empty() ? &kNoData : data.data();
     std::vector<char> out(data.size() * 2 + 64, 'x');
     int length = static_cast<int>(out.size());
-    int result = PELLAX_CLIENT_Encrypt(key, keyLength, bytes, static_cast<int>(data.size()), out.data(), &length);
+    int result = PELLAX_CLIENT_Encrypt(key, keyLength, data.empty() ? &kNoData : data.data(),
+                                       static_cast<int>(data.size()), out.data(), &length);
     if (result == 0) {
         text->assign(out.data(), static_cast<size_t>(length));
         EXPECT_EQ(out[static_cast<size_t>(length)], 'x') << "no NUL or anything else after the text";
@@ -38,23 +38,22 @@ int Encrypt(const unsigned char* key, int keyLength, const std::vector<unsigned 
     return result;
 }
 
-int Decrypt(const unsigned char* key, const std::string& text, std::vector<unsigned char>* plain)
+int Decrypt(const unsigned char* key, const std::string& text, std::vector<unsigned char>* plain, int keyLength = 16)
 {
     std::vector<unsigned char> out(text.size() + 1);
     int length = static_cast<int>(out.size());
-    int result = PELLAX_CLIENT_Decrypt(key, 16, text.data(), static_cast<int>(text.size()), out.data(), &length);
+    int result =
+        PELLAX_CLIENT_Decrypt(key, keyLength, text.data(), static_cast<int>(text.size()), out.data(), &length);
     if (result == 0) {
         plain->assign(out.begin(), out.begin() + length);
     }
     return result;
 }
 
-struct Vector {
+const struct {
     size_t size;
-    const char* text;
-};
-
-const Vector kVectors[] = {
+    std::string text;
+} kVectors[] = {
     {0, "lU9k8uTobp7ugtICFmhImQ=="},
     {1, "TE0Q4fVUL+8+LaMf9LRHGg=="},
     {15, "xRWv8+8Usz5trhEkGYP6Qg=="},
@@ -62,15 +61,30 @@ const Vector kVectors[] = {
     {17, "3uHysVRbXMO4gYm01U7AyacpIRv5Ef9HQmfOq5Vf0fU="},
 };
 
-TEST(PayloadCipher, EncryptMatchesTheOpensslCommandLineAndDecryptBringsThePlaintextBack)
+TEST(PayloadCipher, EncryptMatchesTheOpensslCommandLineWithTheFirstSixteenKeyBytesAndShorterKeysAreRefused)
 {
-    for (const Vector& vector : kVectors) {
+    for (const auto& vector : kVectors) {
         std::string text;
         ASSERT_EQ(Encrypt(kKey, 16, Pattern(vector.size), &text), 0) << vector.size;
         EXPECT_EQ(text, vector.text) << vector.size << " bytes";
         std::vector<unsigned char> plain;
         ASSERT_EQ(Decrypt(kKey, vector.text, &plain), 0) << vector.size;
         EXPECT_EQ(plain, Pattern(vector.size));
+    }
+    unsigned char longKeys[2][32];  // both begin with kKey; their tails differ
+    for (int i = 0; i < 32; ++i) {
+        longKeys[0][i] = static_cast<unsigned char>(i);
+        longKeys[1][i] = static_cast<unsigned char>(i < 16 ? i : 255 - i);
+    }
+    std::vector<unsigned char> plain;
+    for (int keyLength : {0, 1, 15, 16, 32}) {
+        for (const unsigned char* key : longKeys) {
+            std::string text = "refused";
+            int expected = keyLength < 16 ? -4 : 0;
+            EXPECT_EQ(Encrypt(key, keyLength, Pattern(17), &text), expected) << keyLength;
+            EXPECT_EQ(text, expected == 0 ? kVectors[4].text : "refused") << keyLength;
+            EXPECT_EQ(Decrypt(key, kVectors[4].text, &plain, keyLength), expected) << keyLength;
+        }
     }
 }
 
@@ -85,8 +99,7 @@ TEST(PayloadCipher, EncryptNeedsOneByteMoreThanTheTextAndDecryptTheDecodedLength
     EXPECT_EQ(out[0], 'x');
     length = 45;
     ASSERT_EQ(PELLAX_CLIENT_Encrypt(kKey, 16, data.data(), 16, out, &length), 0);
-    EXPECT_EQ(length, 44);
-    EXPECT_EQ(std::string(out, 44), kVectors[3].text);
+    EXPECT_EQ(std::string(out, length), kVectors[3].text);
     EXPECT_EQ(out[44], 'x') << "no NUL after the text";
 
     // Three plaintext bytes still need the 16 the text decodes to.
@@ -104,71 +117,38 @@ TEST(PayloadCipher, EncryptNeedsOneByteMoreThanTheTextAndDecryptTheDecodedLength
     EXPECT_EQ(plain[4], 'x') << "nothing beyond the NUL";
 }
 
-TEST(PayloadCipher, DecryptRefusesTextThatIsNotBase64)
+// Decoding stops at '=', at a NUL and at a character outside the alphabet opening a group; what
+// comes before must be whole base64 groups of whole cipher blocks under the right key.
+TEST(PayloadCipher, DecryptRefusesTextThatIsNotBase64OrNotWholeBlocksUnderTheRightKey)
 {
     const std::string good = kVectors[3].text;  // 44 characters, the last group "SJk="
-    const std::string bad[] = {
-        "",
-        "*" + good.substr(1),
-        "=" + good.substr(1),
-        good.substr(0, 1) + "*" + good.substr(2),          // outside the alphabet in position 2
-        good.substr(0, 2) + "=" + good.substr(3),          // '=' where a character must be
-        good.substr(0, 3) + std::string(1, '\0') + good.substr(4),
-        good.substr(0, 42),                                // last group cut short
-        good.substr(0, 40) + "SJ=k",                       // a character after '=' in position 3
-        good.substr(0, 40) + "SJk*",
+    const std::string nul(1, '\0');
+    const struct {
+        std::string text;
+        int result;
+    } cases[] = {
+        {"", -3},
+        {"*" + good.substr(1), -3},
+        {"=" + good.substr(1), -3},
+        {good.substr(0, 1) + "*" + good.substr(2), -3},  // outside the alphabet in position 2
+        {good.substr(0, 2) + "=" + good.substr(3), -3},  // '=' where a character must be
+        {good.substr(0, 3) + nul + good.substr(4), -3},
+        {good.substr(0, 42), -3},  // last group cut short
+        {good.substr(0, 40) + "SJ=k", -3},  // a character after '=' in position 3
+        {good.substr(0, 40) + "SJk*", -3},
+        {kVectors[4].text + "QUJD", 0},  // after the padded group
+        {kVectors[4].text + nul + "junk", 0},
+        {kVectors[1].text + "*junk", 0},
+        {kVectors[0].text.substr(0, 20) + nul + "AAA", -12},  // 15 bytes are not a whole block
     };
-    for (const std::string& text : bad) {
-        std::vector<unsigned char> plain;
-        EXPECT_EQ(Decrypt(kKey, text, &plain), -3) << '"' << text << '"';
-    }
-}
-
-TEST(PayloadCipher, DecodingStopsAtTheEndMarkersAndOnlyWholeBlocksUnderTheRightKeyDecrypt)
-{
-    const std::string good = kVectors[4].text;
-    const std::string texts[] = {
-        good + "QUJD",                                 // after the padded group
-        good + std::string(1, '\0') + "junk",          // after a NUL
-        std::string(kVectors[1].text) + "*junk",        // non-alphabet opening a group
-    };
-    for (const std::string& text : texts) {
-        std::vector<unsigned char> plain;
-        EXPECT_EQ(Decrypt(kKey, text, &plain), 0) << text;
-    }
-    std::string unpadded = std::string(kVectors[0].text).substr(0, 20);  // 15 bytes decoded, then an end
-    unpadded += std::string(1, '\0') + "AAA";
     std::vector<unsigned char> plain;
-    EXPECT_EQ(Decrypt(kKey, unpadded, &plain), -12) << "15 bytes are not a whole block";
-
+    for (const auto& c : cases) {
+        EXPECT_EQ(Decrypt(kKey, c.text, &plain), c.result) << '"' << c.text << '"';
+    }
     unsigned char wrongKey[16];
     std::memcpy(wrongKey, kKey, 16);
     wrongKey[0] ^= 1;
     EXPECT_EQ(Decrypt(wrongKey, kVectors[4].text, &plain), -12) << "a wrong key fails in the final step";
-}
-
-TEST(PayloadCipher, OnlyTheFirstSixteenKeyBytesCountAndShorterKeysAreRefused)
-{
-    unsigned char longKey[32];
-    unsigned char otherTail[32];
-    for (int i = 0; i < 32; ++i) {
-        longKey[i] = static_cast<unsigned char>(i);
-        otherTail[i] = static_cast<unsigned char>(i < 16 ? i : 255 - i);
-    }
-    std::string text;
-    for (int keyLength : {0, 1, 15}) {
-        int length = 64;
-        unsigned char plain[64];
-        int textLength = static_cast<int>(std::strlen(kVectors[4].text));
-        EXPECT_EQ(Encrypt(longKey, keyLength, Pattern(17), &text), -4) << keyLength;
-        EXPECT_EQ(PELLAX_CLIENT_Decrypt(longKey, keyLength, kVectors[4].text, textLength, plain, &length), -4);
-    }
-    for (int keyLength : {16, 32}) {
-        ASSERT_EQ(Encrypt(longKey, keyLength, Pattern(17), &text), 0);
-        EXPECT_EQ(text, kVectors[4].text) << keyLength;
-        ASSERT_EQ(Encrypt(otherTail, keyLength, Pattern(17), &text), 0);
-        EXPECT_EQ(text, kVectors[4].text) << keyLength;
-    }
 }
 
 TEST(PayloadCipher, BadArgumentsAreRefusedBeforeAnythingIsWritten)
@@ -181,21 +161,39 @@ TEST(PayloadCipher, BadArgumentsAreRefusedBeforeAnythingIsWritten)
     EXPECT_EQ(PELLAX_CLIENT_Encrypt(kKey, 16, nullptr, 4, text, &length), -4);
     EXPECT_EQ(PELLAX_CLIENT_Encrypt(kKey, 16, data, -1, text, &length), -4);
     EXPECT_EQ(PELLAX_CLIENT_Encrypt(kKey, 16, data, 4, nullptr, &length), -4);
-    EXPECT_EQ(text[0], 'x');
     EXPECT_EQ(length, 64);
     length = -1;
     EXPECT_EQ(PELLAX_CLIENT_Encrypt(kKey, 16, data, 4, text, &length), -4);
     EXPECT_EQ(text[0], 'x');
 
     unsigned char plain[32] = {'y'};
+    const char* good = kVectors[0].text.c_str();
     length = 32;
-    EXPECT_EQ(PELLAX_CLIENT_Decrypt(nullptr, 16, kVectors[0].text, 24, plain, &length), -4);
+    EXPECT_EQ(PELLAX_CLIENT_Decrypt(nullptr, 16, good, 24, plain, &length), -4);
     EXPECT_EQ(PELLAX_CLIENT_Decrypt(kKey, 16, nullptr, 24, plain, &length), -4);
-    EXPECT_EQ(PELLAX_CLIENT_Decrypt(kKey, 16, kVectors[0].text, -1, plain, &length), -4);
-    EXPECT_EQ(PELLAX_CLIENT_Decrypt(kKey, 16, kVectors[0].text, 24, nullptr, &length), -4);
+    EXPECT_EQ(PELLAX_CLIENT_Decrypt(kKey, 16, good, -1, plain, &length), -4);
+    EXPECT_EQ(PELLAX_CLIENT_Decrypt(kKey, 16, good, 24, nullptr, &length), -4);
     length = -1;
-    EXPECT_EQ(PELLAX_CLIENT_Decrypt(kKey, 16, kVectors[0].text, 24, plain, &length), -4);
+    EXPECT_EQ(PELLAX_CLIENT_Decrypt(kKey, 16, good, 24, plain, &length), -4);
     EXPECT_EQ(plain[0], 'y');
+}
+
+TEST(DataKey, ExactlyTheRequestedBytesAreWrittenAndBadArgumentsWriteNothing)
+{
+    for (int length : {32, 3, 0, -1}) {
+        char key[40];
+        std::memset(key, 'g', sizeof(key));
+        EXPECT_EQ(PELLAX_CLIENT_GetDataKey(key, length), length < 0 ? -4 : 0) << length;
+        size_t written = length < 0 ? 0 : static_cast<size_t>(length);
+        EXPECT_EQ(std::string(key + written, sizeof(key) - written), std::string(sizeof(key) - written, 'g'));
+        EXPECT_TRUE(length != 32 || std::string(key, 32) != std::string(32, 'g')) << "32 bytes all equal the guard";
+    }
+    EXPECT_EQ(PELLAX_CLIENT_GetDataKey(nullptr, 16), -4);
+    char first[16];
+    char second[16];
+    ASSERT_EQ(PELLAX_CLIENT_GetDataKey(first, 16), 0);
+    ASSERT_EQ(PELLAX_CLIENT_GetDataKey(second, 16), 0);
+    EXPECT_NE(std::memcmp(first, second, 16), 0);
 }
 
 }  // namespace
