@@ -1,10 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <mutex>
-#include <thread>
-#include <vector>
-
 #include "frame/SEQMgr.h"
 #include "frame/Singleton.h"
 #include "pellax.h"
@@ -35,30 +30,6 @@ TEST(ExportChecks, InitAndUninitMayRepeatAndSequencesStayPositiveAndFollowOnAfte
     EXPECT_GE(first, 0);
     EXPECT_EQ((static_cast<uint32_t>(second) - static_cast<uint32_t>(first)) & 0x7FFFFFFFu, 1u);
     EXPECT_EQ(PELLAX_Uninit(), 0);
-}
-
-// Synchronous and host numbers come from one counter: without bit 31 they still never repeat.
-TEST(ExportChecks, ConcurrentSequenceDrawsNeverRepeatANumber)
-{
-    CSEQMgr sequences;
-    std::vector<uint32_t> all;
-    std::mutex allMutex;
-    std::vector<std::thread> threads;
-    for (int t = 0; t < 4; ++t) {
-        threads.emplace_back([&, t] {
-            std::vector<uint32_t> mine;
-            for (int i = 0; i < 20000; ++i) {
-                mine.push_back(sequences.GenerateSequence(t % 2) & 0x7FFFFFFFu);
-            }
-            std::lock_guard<std::mutex> lock(allMutex);
-            all.insert(all.end(), mine.begin(), mine.end());
-        });
-    }
-    for (auto& thread : threads) {
-        thread.join();
-    }
-    std::sort(all.begin(), all.end());
-    EXPECT_EQ(std::adjacent_find(all.begin(), all.end()), all.end());
 }
 
 // Shut-down closes what the host left open: the server, a client session and its connection.

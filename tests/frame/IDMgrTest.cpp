@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <numeric>
@@ -8,8 +9,10 @@
 #include <vector>
 
 #include "frame/IDMgr.h"
+#include "frame/SEQMgr.h"
 
 using ORV::PELLAX::CIDMgr;
+using ORV::PELLAX::CSEQMgr;
 
 namespace {
 
@@ -42,17 +45,17 @@ TEST(IDMgr, AReleasedIdentifierWaitsForTheCursorWhichWrapsToFindAFreeOneUntilAll
     EXPECT_EQ(ids->AllocateID(), -1);
 }
 
-TEST(IDMgr, ConcurrentAllocationsNeverShareAnIdentifier)
+// Draws `each` numbers on each of four threads at once; returns all of them, sorted.
+std::vector<uint32_t> DrawOnFourThreads(int each, const std::function<uint32_t(int thread)>& draw)
 {
-    auto ids = std::make_unique<CIDMgr>();
-    std::vector<int32_t> all;
+    std::vector<uint32_t> all;
     std::mutex allMutex;
     std::vector<std::thread> threads;
     for (int t = 0; t < 4; ++t) {
-        threads.emplace_back([&] {
-            std::vector<int32_t> mine;
-            for (int i = 0; i < CIDMgr::kMaxIds / 4; ++i) {
-                mine.push_back(ids->AllocateID());
+        threads.emplace_back([&, t] {
+            std::vector<uint32_t> mine;
+            for (int i = 0; i < each; ++i) {
+                mine.push_back(draw(t));
             }
             std::lock_guard<std::mutex> lock(allMutex);
             all.insert(all.end(), mine.begin(), mine.end());
@@ -62,9 +65,21 @@ TEST(IDMgr, ConcurrentAllocationsNeverShareAnIdentifier)
         thread.join();
     }
     std::sort(all.begin(), all.end());
-    std::vector<int32_t> expected(CIDMgr::kMaxIds);
-    std::iota(expected.begin(), expected.end(), 0);
-    EXPECT_EQ(all, expected);
+    return all;
+}
+
+TEST(IDMgr, ConcurrentDrawsOfIdentifiersAndSequenceNumbersNeverRepeat)
+{
+    auto ids = std::make_unique<CIDMgr>();
+    std::vector<uint32_t> expected(CIDMgr::kMaxIds);
+    std::iota(expected.begin(), expected.end(), 0u);
+    EXPECT_EQ(DrawOnFourThreads(CIDMgr::kMaxIds / 4, [&](int) { return static_cast<uint32_t>(ids->AllocateID()); }),
+              expected);
+    // Synchronous and host numbers come from one counter: without bit 31 they still never repeat.
+    CSEQMgr sequences;
+    std::vector<uint32_t> all =
+        DrawOnFourThreads(20000, [&](int t) { return sequences.GenerateSequence(t % 2) & 0x7FFFFFFFu; });
+    EXPECT_EQ(std::adjacent_find(all.begin(), all.end()), all.end());
 }
 
 }  // namespace

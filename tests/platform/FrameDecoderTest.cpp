@@ -1,19 +1,26 @@
-// The stream decoder is the first code hostile bytes reach: every stream is fed whole, split at
-// every offset, and one byte at a time, and must give the same frames and the same outcome.
+// The stream decoder and the blocks it fills are the first code hostile bytes reach: every stream is
+// fed whole, split at every offset, and one byte at a time, and must give the same frames and outcome.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include "platform/OrvFrameDecoder.h"
+#include "platform/OrvMessageBlock.h"
 #include "platform/OrvSession.h"
 
 namespace {
 
+std::string Held(const COrvMessageBlock* block)
+{
+    return std::string(reinterpret_cast<const char*>(block->GetReadPtr()), block->GetLength());
+}
+
 struct SFrames : IOrvFrameSink {
     bool OnFrame(COrvMessageBlock* frame) override
     {
-        frames.emplace_back(reinterpret_cast<const char*>(frame->GetReadPtr()), frame->GetLength());
+        frames.push_back(Held(frame));
         return frames.size() < stopAfter;
     }
     std::vector<std::string> frames;
@@ -88,6 +95,65 @@ TEST(FrameDecoder, EveryStreamGivesTheSameFramesAndOutcomeHoweverItIsSplit)
                                              << pieces[0].size();
         }
     }
+}
+
+TEST(MessageBlock, ReadsAndPositionsStayWithinTheDataAndTheCapacity)
+{
+    MessageBlockPtr block = COrvMessageBlock::Create("abcd", 4);
+    ASSERT_TRUE(block);
+    char out[8] = {'x'};
+    EXPECT_NE(block->Read(out, 5), 0);
+    EXPECT_EQ(block->GetLength(), 4u);
+    EXPECT_EQ(out[0], 'x');
+    EXPECT_EQ(block->Read(out, 3), 0);
+    EXPECT_EQ(std::string(out, 3), "abc");
+    EXPECT_NE(block->Read(out, 2), 0);
+    EXPECT_NE(block->Read(out, static_cast<size_t>(-1)), 0) << "a count that would wrap the arithmetic";
+    EXPECT_EQ(block->GetReadPos(), 3u);
+    EXPECT_EQ(block->Read(out, 1), 0);
+    EXPECT_EQ(out[0], 'd');
+    EXPECT_NE(block->Read(out, 1), 0);
+    EXPECT_EQ(block->Read(nullptr, 0), 0);
+    EXPECT_NE(block->Write(nullptr, 1), 0);
+
+    block = COrvMessageBlock::Create(8);
+    ASSERT_EQ(block->Write("abc", 3), 0);
+    EXPECT_NE(block->SetReadPos(4), 0);
+    EXPECT_EQ(block->SetReadPos(1), 0);
+    EXPECT_EQ(Held(block.Get()), "bc");
+    EXPECT_NE(block->SetWritePos(0), 0) << "below the read position";
+    EXPECT_NE(block->SetWritePos(block->GetCapacity() + 1), 0);
+    EXPECT_EQ(block->GetWritePos(), 3u);
+    // Moving the write position forward exposes zeros, never stale memory.
+    ASSERT_EQ(block->SetWritePos(5), 0);
+    EXPECT_EQ(Held(block.Get()), std::string("bc\0\0", 4));
+    ASSERT_EQ(block->SetWritePos(2), 0);
+    EXPECT_EQ(Held(block.Get()), "b");
+}
+
+TEST(MessageBlock, WriteAndAppendGrowTheBufferAndKeepEarlierBytes)
+{
+    MessageBlockPtr block = COrvMessageBlock::Create(2);
+    ASSERT_TRUE(block);
+    std::string expected;
+    for (int i = 0; i < 100; ++i) {
+        std::string piece = std::to_string(i) + ",";
+        ASSERT_EQ(block->Write(piece.data(), piece.size()), 0);
+        expected += piece;
+    }
+    EXPECT_EQ(Held(block.Get()), expected);
+    // Only what the other block still holds is appended.
+    MessageBlockPtr body = COrvMessageBlock::Create("skipbody", 8);
+    ASSERT_EQ(body->SetReadPos(4), 0);
+    EXPECT_EQ(block->Append(body.Get(), 1), 0);
+    EXPECT_EQ(Held(block.Get()), expected + "body");
+    EXPECT_EQ(Held(body.Get()), "body");
+    EXPECT_NE(block->Append(nullptr, 1), 0);
+    // The buffer must grow for this, so the source bytes move while they are being copied.
+    body = COrvMessageBlock::Create(4);
+    ASSERT_EQ(body->Write("wxyz", 4), 0);
+    EXPECT_EQ(body->Append(body.Get(), 1), 0);
+    EXPECT_EQ(Held(body.Get()), "wxyzwxyz");
 }
 
 }  // namespace

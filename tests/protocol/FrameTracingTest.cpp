@@ -63,7 +63,8 @@ TEST_F(FrameTracing, RequestsAreRememberedUntilTheirResponseFinishesTheSpanOnce)
         {220, true, "trace-0123", "RequestLabel(modify device request)", "/", nullptr, 0},
         {210, false, "", "RequestLabel(delete device request) InjectRequest()", "span-4567/", nullptr, 0},
         {200, false, "trace-0123", "RequestLabel(add device request) InjectRequest() CurrentSpan()", kIds, nullptr, 1},
-        {201, false, "trace-0123", kEvent, kIds, "ResumeSpan(77) SetIds(trace-0123,span-4567) Finish(1,-null-,-null-)", 0},
+        {201, false, "trace-0123", kEvent, kIds,
+         "ResumeSpan(77) SetIds(trace-0123,span-4567) Finish(1,-null-,-null-)", 0},
         {201, false, "trace-0123", kEvent, kIds, "", 0},  // a second response finds nothing to finish
         {1000, false, "trace-0123", "RequestLabel(message request) InjectRequest() CurrentSpan()", kIds,
          "Extract(trace-0123,span-4567) ReceiveLabel(receive message request)", 1},
