@@ -55,30 +55,34 @@ TEST(ZotSemaphore, EachWaitTakesOnePostedCountAndATimedWaitTimesOutWithoutOne)
     EXPECT_NE(ZOT_SemTimedWait(nullptr, 0), 0);
 }
 
-// Two threads hand a turn back and forth, by an event one way and a semaphore the other; a lost
+// Two threads hand a turn back and forth, by events both ways and then by a semaphore; a lost
 // wake-up leaves one side waiting out its time.
-TEST(LockEvent, PingPongWithASemaphoreLosesNoWakeUp)
+TEST(LockEvent, PingPongBetweenTwoThreadsLosesNoWakeUp)
 {
     constexpr int kRounds = 20000;
     const COrvTimeValue generous(10, 0);
     COrvLockEvent ping(0, 0);
-    ZOT_SEM pong = nullptr;
-    ASSERT_EQ(ZOT_SemCreate(&pong, 0), 0);
+    COrvLockEvent pong(0, 0);
+    ZOT_SEM again = nullptr;
+    ASSERT_EQ(ZOT_SemCreate(&again, 0), 0);
     std::atomic<int> missed{0};
     std::thread partner([&] {
         for (int round = 0; round < kRounds && missed.load() == 0; ++round) {
             missed += ping.Wait(&generous) != 0;
-            ZOT_SemPost(pong);
+            pong.Signal();
+            missed += ZOT_SemTimedWait(again, 10000) != 0;
         }
     });
     for (int round = 0; round < kRounds && missed.load() == 0; ++round) {
         ping.Signal();
-        missed += ZOT_SemTimedWait(pong, 10000) != 0;
+        missed += pong.Wait(&generous) != 0;
+        ZOT_SemPost(again);
     }
     ping.Signal();  // frees the partner if this side gave up early
+    ZOT_SemPost(again);
     partner.join();
     EXPECT_EQ(missed.load(), 0);
-    ZOT_SemDestroy(&pong);
+    ZOT_SemDestroy(&again);
 }
 
 }  // namespace
