@@ -89,10 +89,10 @@ TEST(FrameDecoder, EveryStreamGivesTheSameFramesAndOutcomeHoweverItIsSplit)
         for (const auto& pieces : splits) {
             SFrames sink;
             sink.stopAfter = c.stopAfter;
-            EXPECT_EQ(FeedPieces(pieces, &sink), c.result) << c.name << ", " << pieces.size() << " pieces, first "
-                                                           << pieces[0].size();
-            EXPECT_EQ(sink.frames, c.frames) << c.name << ", " << pieces.size() << " pieces, first "
-                                             << pieces[0].size();
+            const std::string where = std::string(c.name) + ", " + std::to_string(pieces.size()) + " pieces, first " +
+                                      std::to_string(pieces[0].size());
+            EXPECT_EQ(FeedPieces(pieces, &sink), c.result) << where;
+            EXPECT_EQ(sink.frames, c.frames) << where;
         }
     }
 }

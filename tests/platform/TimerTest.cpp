@@ -106,18 +106,16 @@ TEST(Timer, DeletingItFromAForeignThreadWaitsForATickInProgressAndStopsLaterOnes
     for (int round = 0; round < 20; ++round) {
         std::atomic<bool> inside{false};
         std::atomic<bool> deleted{false};
-        std::atomic<int> ticks{0};
         std::atomic<int> ticksAfterDelete{0};
         CFunctionSink sink([&] {
             inside = true;
             ticksAfterDelete += deleted.load();
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
-            ++ticks;
             inside = false;
         });
         auto timer = std::make_unique<COrvTimer>();
         ASSERT_TRUE(RunOn(thread.Get(), [&] { EXPECT_EQ(timer->Schedule(&sink, kOneMs, kNoDelay, -1), 0); }));
-        ASSERT_TRUE(WaitUntil([&] { return ticks.load() >= 1 && inside.load(); }));
+        ASSERT_TRUE(WaitUntil([&] { return inside.load(); }));
         timer.reset();
         EXPECT_FALSE(inside.load()) << "round " << round;
         deleted = true;
