@@ -36,26 +36,13 @@ public:
     void OnRegister(CRefPtr<CClientObject>, CRefPtr<CPellaxMessageHeader>, CRefPtr<COrvMessageBlock>) override {}
 };
 
-// Accepts every join and records nothing: the joins are delivered by hand on a thread of the test.
-class FakeServer : public IOrvServerSession, public COrvReferenceControlT<COrvLockMutex> {
-public:
-    uint32_t AddReference() override { return COrvReferenceControlT::AddReference(); }
-    uint32_t RemoveReference() override { return COrvReferenceControlT::RemoveReference(); }
-    int Open(IOrvServerSessionSink*, const COrvInetAddress&) override { return 0; }
-    int Close(uint32_t) override { return 0; }
-    int Send(IOrvID*, COrvMessageBlock*) override { return 0; }
-    int Accept(IOrvID*, int) override { return 0; }
-    int Disconnect(IOrvID*, uint32_t) override { return 0; }
-    uint16_t GetListenPort() override { return 0; }
-};
-
 TEST(HeartbeatTimer, StaysSilentAfterCloseWhenItsEventThreadNoLongerTakesEvents)
 {
     PELLAX_Init(nullptr);
-    {
+    {  // the join is refused by the fake, after it started the timer
         CRefPtr<CountingSession> session(new CountingSession);
         NullSink sink;
-        CRefPtr<FakeServer> server(new FakeServer);
+        CRefPtr<pellax_fake::CFakeServerSession> server(new pellax_fake::CFakeServerSession);
         CRefPtr<IOrvID> client(new pellax_fake::CFakeID(1));
         ASSERT_EQ(session->Initialize(1, 1, 0), 0);
         ASSERT_EQ(session->Open(&sink, COrvInetAddress("127.0.0.1", 0)), 0);

@@ -11,20 +11,12 @@
 #include <tuple>
 
 #include "frame/Singleton.h"
-#include "platform/OrvProcess.h"
 #include "server/Server.h"
 #include "support/FreePort.h"
 #include "support/HostRecorder.h"
 #include "support/RawClientPeer.h"
 
 namespace pellax_test {
-
-// The body of a successful control answer from this process, with more members after "ppid".
-inline std::string OkAnswer(const std::string& moreData)
-{
-    return "{\"resultCode\":\"200\",\"message\":\"OK\",\"data\":{\"ppid\":" + std::to_string(OrvCurrentProcessId()) +
-           moreData + "}}";
-}
 
 inline std::atomic<int> g_allocations{0};
 inline void* CountingAllocator(uint64_t size)
@@ -41,10 +33,7 @@ protected:
         m_host = std::make_unique<CHostRecorder>(CHostRecorder::kServer, true);
         m_client = std::make_unique<CHostRecorder>(CHostRecorder::kClient, true);
     }
-    void TearDown() override
-    {
-        PELLAX_Uninit();
-    }
+    void TearDown() override { PELLAX_Uninit(); }
 
     // Creates the server on the port (0: an ephemeral one) and returns the port it listens on, 0 on failure.
     uint16_t StartServer(const char* options = nullptr, int port = 0)
@@ -59,22 +48,13 @@ protected:
         bool joined = peer.Connect(m_port) && m_host->WaitForCount(1, before + 1, -1, limit);
         return joined ? static_cast<int>(m_host->Events(1)[before].id) : -1;
     }
-    // The next frame the peer receives, and the answer to a request sent by m_peer.
     static WireFrame Next(CRawClientPeer& peer)
     {
         WireFrame frame;
         EXPECT_TRUE(peer.ReceiveFrame(&frame)) << "no frame came";
         return frame;
     }
-    WireFrame Ask(const WireFrame& request)
-    {
-        EXPECT_TRUE(m_peer.SendFrame(request));
-        return Next(m_peer);
-    }
-    bool StartAndJoin(const char* options = nullptr)
-    {
-        return StartServer(options) != 0 && (m_id = Join(m_peer)) >= 0;
-    }
+    bool StartAndJoin(const char* options = nullptr) { return StartServer(options) != 0 && (m_id = Join(m_peer)) >= 0; }
     // A library client registered with the server: its handle (or -1); its id on the server is m_registeredId.
     int Register()
     {
