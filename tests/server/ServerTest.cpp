@@ -102,6 +102,7 @@ TEST_F(ServerTest, CallsAreRefusedWithTheirResultCodesAndOnlyOneSessionCanExist)
         {4, "[ORV::PELLAX::CServer::SetUserData("}, {4, "[session=0]ServerSession has not been created!"},
         {4, "[ORV::PELLAX::CServer::DestroySessionServer("}, {5, "init ServerSession failed."},
         {5, "[0x01900014] - [rsp={]parse json failed"}, {4, "[0x01900062] - serverSession has been created"},
+        {4, "[ORV::PELLAX::CServer::CreateSessionServer("},
         {4, "[session=" + std::to_string(m_id + 1) + "]Cannot find clientSession handle."}};
     for (const auto& [level, text] : logged) {
         EXPECT_TRUE(HasLogLine(level, text)) << text;
@@ -285,7 +286,8 @@ TEST_F(ServerTest, ControlRequestsAreAnsweredWithSettingsOrTheirDefaultsAndUserD
                   std::make_tuple(command, request.sequence, uint8_t(0), size_t(0), body, 0xFFFFFFFFu, 0xFFFFFFFFu, 0,
                                   size_t(0), params));
     }
-    EXPECT_TRUE(HasLogLine(3, "[clientID=" + std::to_string(m_id) + "]register success."));
+    EXPECT_TRUE(HasLogLine(3, "[clientID=" + std::to_string(m_id) + "]register success.") &&
+                HasLogLine(3, "[ORV::PELLAX::CServer::OnRegister("));
     // A null or empty text leaves the member out.
     EXPECT_EQ(std::make_tuple(PELLAX_SERVER_SetUserData(m_id, 1, nullptr), PELLAX_SERVER_SetUserData(m_id, 0, "")),
               std::make_tuple(0, 0));
