@@ -79,17 +79,22 @@ int COrvConnection::Send(COrvMessageBlock* frame)
         m_bRefused = true;
         return ORV_ERROR_WOULD_BLOCK;
     }
-    Clock::time_point now = Clock::now();
-    bool burst = length < kBurstFrameLimit && now - m_lastSend < kBurstWindow;
-    m_lastSend = now;
-    // Only answers given on the reading thread wait for the read's end; others are not held up.
-    // The cork flags belong to that thread, so they are read only there.
-    bool corked = m_pThread->IsCurrent() && m_bCorked;
-    if (!m_bWriting && !burst && !corked) {
-        int result = WriteDirect(item);
-        m_lastSend = Clock::now();
-        if (result != 0 || item.Remaining() == 0) {
-            return result;
+    // While a flush is pending every frame joins the queue: a stream of small frames reads no clock
+    // per frame (Flush stamps the end of the burst it drained instead).
+    bool corked = false;
+    if (!m_bWriting) {
+        Clock::time_point now = Clock::now();
+        bool burst = length < kBurstFrameLimit && now - m_lastSend < kBurstWindow;
+        m_lastSend = now;
+        // Only answers given on the reading thread wait for the read's end; others are not held up.
+        // The cork flags belong to that thread, so they are read only there.
+        corked = m_pThread->IsCurrent() && m_bCorked;
+        if (!burst && !corked) {
+            int result = WriteDirect(item);
+            m_lastSend = Clock::now();
+            if (result != 0 || item.Remaining() == 0) {
+                return result;
+            }
         }
     }
     m_nQueuedBytes += item.Remaining();
@@ -196,6 +201,7 @@ void COrvConnection::Flush()
             count = GatherLocked(slices, kMaxSlices);
             if (count == 0) {
                 m_bWriting = false;
+                m_lastSend = Clock::now();
             }
         }
         if (count == 0) {

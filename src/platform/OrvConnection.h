@@ -119,7 +119,7 @@ private:
     bool m_bWriting = false;                         // a Flush is scheduled or waiting for room
     bool m_bRefused = false;                         // a Send was refused: tell the owner on drain
     bool m_bSendClosed = false;
-    Clock::time_point m_lastSend{};                  // end of the previous Send, to spot bursts
+    Clock::time_point m_lastSend{};                  // end of the previous direct Send or drained flush: bursts
 };
 
 #endif

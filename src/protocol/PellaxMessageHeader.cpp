@@ -1,21 +1,44 @@
 #include "protocol/PellaxMessageHeader.h"
 
+#include <cstring>
 #include <new>
 
 #include "frame/Singleton.h"
 #include "platform/Trace.h"
 #include "platform/Zot.h"
 #include "protocol/MessageHeaderMgr.h"
-#include "protocol/OrvByteStream.h"
 
 namespace ORV {
 namespace PELLAX {
 
 namespace {
+constexpr size_t kReservedAfterLengths = 6;
 constexpr size_t kReservedAfterSpan = 19;
 constexpr size_t kReservedAfterTrace = 31;
+static_assert(4 + 4 + 8 + 4 + 4 + 2 + kReservedAfterLengths + kTraceIdSize + kReservedAfterSpan + kTraceIdSize +
+                      kReservedAfterTrace + 8 ==
+                  CPellaxMessageHeader::kFixedSize,
+              "the fixed part of the header is 156 bytes");
 
-using ByteStream = COrvByteStreamT<COrvMessageBlock>;
+// Every integer of the header travels big-endian.
+template <class T>
+uint8_t* PutBig(uint8_t* out, T value)
+{
+    for (size_t i = 0; i < sizeof(T); ++i) {
+        out[i] = static_cast<uint8_t>(value >> (8 * (sizeof(T) - 1 - i)));
+    }
+    return out + sizeof(T);
+}
+
+template <class T>
+const uint8_t* GetBig(const uint8_t* in, T& value)
+{
+    value = 0;
+    for (size_t i = 0; i < sizeof(T); ++i) {
+        value = static_cast<T>((value << 8) | in[i]);
+    }
+    return in + sizeof(T);
+}
 
 bool IsControl(uint32_t command)
 {
@@ -100,24 +123,33 @@ int CPellaxMessageHeader::Encode(COrvMessageBlock* block, bool skipTrace)
     if (!HasValidExtLength()) {
         return kExtTooLong;
     }
-    ByteStream stream(block);
     uint64_t timestamp = m_timestamp != 0 ? m_timestamp : ZOT_GetTimeTick64();
-    stream << m_version << m_reserved1 << m_reserved2 << m_flag << m_sequence << timestamp;
-    stream << m_command << m_bodyLength << GetExtLength() << uint16_t{0} << uint32_t{0};
-
     char spanId[kTraceIdSize] = {};
-    char reservedAfterSpan[kReservedAfterSpan] = {};
     char traceId[kTraceIdSize] = {};
-    char reservedAfterTrace[kReservedAfterTrace] = {};
     TraceEncode(skipTrace, traceId, spanId);
     // The tracer promises at most 32 characters; the last byte stays the terminator regardless.
     spanId[kTraceIdSize - 1] = '\0';
     traceId[kTraceIdSize - 1] = '\0';
-    stream.WriteBytes(spanId, sizeof(spanId));
-    stream.WriteBytes(reservedAfterSpan, sizeof(reservedAfterSpan));
-    stream.WriteBytes(traceId, sizeof(traceId));
-    stream.WriteBytes(reservedAfterTrace, sizeof(reservedAfterTrace));
-    stream << uint64_t{0};
+
+    // Laid out here and written in one piece; the reserved fields stay zero.
+    uint8_t fixed[kFixedSize] = {};
+    uint8_t* out = fixed;
+    *out++ = m_version;
+    *out++ = m_reserved1;
+    *out++ = m_reserved2;
+    *out++ = m_flag;
+    out = PutBig(out, m_sequence);
+    out = PutBig(out, timestamp);
+    out = PutBig(out, m_command);
+    out = PutBig(out, m_bodyLength);
+    out = PutBig(out, GetExtLength());
+    out += kReservedAfterLengths;
+    std::memcpy(out, spanId, kTraceIdSize);
+    out += kTraceIdSize + kReservedAfterSpan;
+    std::memcpy(out, traceId, kTraceIdSize);
+    if (block != nullptr) {
+        block->Write(fixed, sizeof(fixed));
+    }
 
     for (const CPellaxExtMessageHeader& entry : m_extHeaders) {
         entry.Encode(block);
@@ -155,27 +187,28 @@ void CPellaxMessageHeader::TraceEncode(bool skipTrace, char* traceId, char* span
 int CPellaxMessageHeader::Decode(COrvMessageBlock* block)
 {
     if (block == nullptr) {
-        return ByteStream::kNoBlock;
+        return kResultNotStarted;
     }
-    ByteStream stream(block);
-    uint16_t reserved16 = 0;
-    uint32_t reserved32 = 0;
-    stream >> m_version >> m_reserved1 >> m_reserved2 >> m_flag >> m_sequence >> m_timestamp;
-    stream >> m_command >> m_bodyLength >> m_extLength >> reserved16 >> reserved32;
-
-    char spanId[kTraceIdSize + 1] = {};
-    char reservedAfterSpan[kReservedAfterSpan] = {};
-    char traceId[kTraceIdSize + 1] = {};
-    char reservedAfterTrace[kReservedAfterTrace] = {};
-    uint64_t reserved64 = 0;
-    stream.ReadBytes(spanId, kTraceIdSize);
-    stream.ReadBytes(reservedAfterSpan, sizeof(reservedAfterSpan));
-    stream.ReadBytes(traceId, kTraceIdSize);
-    stream.ReadBytes(reservedAfterTrace, sizeof(reservedAfterTrace));
-    stream >> reserved64;
-    if (stream.GetResult() != 0) {
+    if (block->GetLength() < kFixedSize) {
         return kShortFrame;
     }
+    const uint8_t* in = block->GetReadPtr();
+    m_version = *in++;
+    m_reserved1 = *in++;
+    m_reserved2 = *in++;
+    m_flag = *in++;
+    in = GetBig(in, m_sequence);
+    in = GetBig(in, m_timestamp);
+    in = GetBig(in, m_command);
+    in = GetBig(in, m_bodyLength);
+    in = GetBig(in, m_extLength);
+    in += kReservedAfterLengths;
+    char spanId[kTraceIdSize + 1] = {};
+    char traceId[kTraceIdSize + 1] = {};
+    std::memcpy(spanId, in, kTraceIdSize);
+    in += kTraceIdSize + kReservedAfterSpan;
+    std::memcpy(traceId, in, kTraceIdSize);
+    block->SetReadPos(block->GetReadPos() + kFixedSize);
     // Checked before anything is allocated, in 64 bits so the sum cannot wrap.
     if (static_cast<uint64_t>(m_extLength) + m_bodyLength > block->GetLength()) {
         return kShortFrame;
