@@ -332,11 +332,16 @@ TEST_F(ClientTest, TheTableHolds1024SessionsAndReusesTheLowestFreeHandle)
         ASSERT_EQ(PELLAX_CLIENT_CreateSession("127.0.0.1", listener.GetPort(), nullptr), expected);
     }
     EXPECT_EQ(PELLAX_CLIENT_CreateSession("127.0.0.1", listener.GetPort(), nullptr), -3);
-    std::vector<LogLine> lines = LogLines();
-    ASSERT_EQ(lines.size(), 1u);
-    EXPECT_EQ(lines[0].level, 4);
-    EXPECT_EQ(lines[0].text.rfind("[ORV::PELLAX::CClient::CreateSessionClient(", 0), 0u);
-    EXPECT_NE(lines[0].text.find(")] [0x01900042] - ClientSession exceeds max num."), std::string::npos);
+    std::vector<LogLine> full;
+    for (const LogLine& line : LogLines()) {
+        if (line.text.find("exceeds") != std::string::npos) {
+            full.push_back(line);
+        }
+    }
+    ASSERT_EQ(full.size(), 1u);
+    EXPECT_EQ(full[0].level, 4);
+    EXPECT_EQ(full[0].text.rfind("[ORV::PELLAX::CClient::CreateSessionClient(", 0), 0u);
+    EXPECT_NE(full[0].text.find(")] [0x01900042] - ClientSession exceeds max num."), std::string::npos);
     ASSERT_EQ(PELLAX_CLIENT_DestroySession(7), 0);
     EXPECT_EQ(PELLAX_CLIENT_CreateSession("127.0.0.1", listener.GetPort(), nullptr), 7);
     EXPECT_EQ(PELLAX_CLIENT_CreateSession("127.0.0.1", listener.GetPort(), nullptr), -3);
