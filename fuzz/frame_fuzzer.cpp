@@ -1,7 +1,5 @@
 // Arbitrary bytes as a received frame, and as control bodies for both sides' readers. A frame that
 // decodes must hold every byte its header announces.
-#include <cstddef>
-#include <cstdint>
 #include <cstdlib>
 #include <string>
 
@@ -23,14 +21,9 @@ void CheckDecodedFrame(COrvMessageBlock& block, CPellaxMessageHeader& header)
 {
     uint64_t extTotal = 0;
     for (const CPellaxExtMessageHeader& entry : header.ExtHeaders()) {
-        if (!entry.HasData()) {
-            std::abort();
-        }
-        extTotal += entry.GetSize();
+        extTotal += entry.HasData() ? entry.GetSize() : (std::abort(), 0);
     }
-    if (extTotal != header.GetExtLength() || block.GetLength() < header.GetBodyLength()) {
-        std::abort();
-    }
+    extTotal != header.GetExtLength() || block.GetLength() < header.GetBodyLength() ? std::abort() : void();
     ReadBodies(block.GetReadPtr(), header.GetBodyLength());
 }
 }
@@ -38,11 +31,8 @@ void CheckDecodedFrame(COrvMessageBlock& block, CPellaxMessageHeader& header)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     MessageBlockPtr block = COrvMessageBlock::Create(data, size);
-    if (!block) {
-        return 0;
-    }
     MessageHeaderPtr header;
-    if (DecodeFrame(block.Get(), &header) == 0) {
+    if (block && DecodeFrame(block.Get(), &header) == 0) {
         CheckDecodedFrame(*block, *header);
     }
     ReadBodies(data, size);

@@ -9,6 +9,7 @@
 #include <cstdarg>
 #include <cstring>
 #include <iterator>
+#include <numeric>
 #include <string>
 
 #include "frame/SEQMgr.h"
@@ -20,9 +21,9 @@ namespace {
 using namespace pellax_fake;
 
 constexpr uint32_t kMaxIds = 1024;
-constexpr uint32_t kSyncTimeoutSeconds = 5;
 constexpr size_t kSequenceOffset = 4;  // version, two reserved bytes and the flag come first
 
+// Formats every line, so a format that does not match its arguments shows under the sanitizers.
 int DropLog(int, const char*, const char* format, ...)
 {
     char line[512];
@@ -33,35 +34,24 @@ int DropLog(int, const char*, const char* format, ...)
     return 0;
 }
 
-class CInput {
-public:
-    CInput(const uint8_t* data, size_t size) : m_data(data), m_size(size) {}
+struct CInput {
+    const uint8_t* data;
+    size_t size;
+    size_t pos = 0;
 
-    bool Empty() const { return m_pos >= m_size; }
-    uint8_t Peek() const { return Empty() ? 0 : m_data[m_pos]; }
-    uint8_t Byte() { return Empty() ? 0 : m_data[m_pos++]; }
+    bool Empty() const { return pos >= size; }
+    uint8_t Byte() { return Empty() ? 0 : data[pos++]; }
     std::vector<uint8_t> Bytes(size_t wanted)
     {
-        size_t length = std::min(wanted, m_size - m_pos);
-        m_pos += length;
-        return std::vector<uint8_t>(m_data + m_pos - length, m_data + m_pos);
+        size_t length = std::min(wanted, size - pos);
+        pos += length;
+        return std::vector<uint8_t>(data + pos - length, data + pos);
     }
     std::vector<uint8_t> Chunk16()
     {
         size_t low = Byte();
-        return Bytes(low | static_cast<size_t>(Byte()) << 8);
+        return Bytes(low | size_t{Byte()} << 8);
     }
-    // A length byte and up to that many bytes, for a C string parameter (read up to its first NUL).
-    std::string Text()
-    {
-        std::vector<uint8_t> bytes = Bytes(Byte());
-        return std::string(bytes.begin(), bytes.end());
-    }
-
-private:
-    const uint8_t* m_data;
-    size_t m_size;
-    size_t m_pos = 0;
 };
 
 MessageBlockPtr Block(const std::vector<uint8_t>& bytes)
@@ -74,17 +64,11 @@ void TouchRecord(const PELLAX_Message* message)
 {
     Check(message != nullptr, "a data notification without a record");
     Check(message->dataLength >= 0 && (message->dataLength == 0 || message->data != nullptr), "a record with bad data");
-    volatile uint32_t sum = 0;
-    for (int32_t i = 0; i < message->dataLength; ++i) {
-        sum += message->data[i];
-    }
+    volatile uint32_t sum = std::accumulate(message->data, message->data + message->dataLength, 0u);
     size_t nodes = 0;
     for (const PELLAX_MessageExt* node = message->ext; node != nullptr; node = node->next) {
-        Check(++nodes <= 65536, "an extension list that does not end");
-        Check(node->length == 0 || node->data != nullptr, "an extension node with bad data");
-        for (uint32_t i = 0; i < node->length; ++i) {
-            sum += node->data[i];
-        }
+        Check(++nodes <= 65536 && (node->length == 0 || node->data != nullptr), "an extension list that does not end, or bad data");
+        sum += std::accumulate(node->data, node->data + node->length, 0u);
     }
 }
 
@@ -98,23 +82,17 @@ struct HostView {
     int handle = -1;
     bool bJoinReported = false;
     bool bConnected = false;
-};
-HostView g_view;
+} g_view;
 
 int ServerNotify(unsigned int id, unsigned int type, PELLAX_Message* message, void*)
 {
     std::lock_guard<std::mutex> lock(g_view.mutex);
-    Check(g_view.bServerOpen, "a server notification after DestroySession returned");
-    Check(id < kMaxIds, "a server notification for an id out of range");
+    Check(g_view.bServerOpen && id < kMaxIds, "a server notification after DestroySession, or for an id out of range");
     bool& joined = g_view.joined[id];
     Check(type == 1 ? !joined : joined, type == 1 ? "a join for an id that is joined" : "a notification for an id that is not joined");
     Check(type == 0 || type == 1 || type == 4 || type == 5 || type == 6, "an undocumented server notification");
     Check((type == 1 || type == 4) == (message == nullptr), "a join or leave with a record, or a frame without one");
-    if (type == 1 || type == 4) {
-        joined = type == 1;
-    } else {
-        TouchRecord(message);
-    }
+    (type == 1 || type == 4) ? void(joined = type == 1) : TouchRecord(message);
     return 0;
 }
 
@@ -124,15 +102,12 @@ int ClientNotify(unsigned int handle, unsigned int type, PELLAX_Message* message
     Check(static_cast<int>(handle) == g_view.handle, "a client notification for a destroyed handle");
     Check(type <= 6, "an undocumented client notification");
     if (type == 1 || type == 2) {
-        Check(!g_view.bJoinReported, "a second connect outcome");
-        g_view.bJoinReported = true;
+        Check(!std::exchange(g_view.bJoinReported, true), "a second connect outcome");
         g_view.bConnected = type == 1;
-    } else if (type == 3) {
-        Check(g_view.bConnected, "a leave without a connection");
-        g_view.bConnected = false;
     } else if (type != 4) {
-        Check(g_view.bConnected, "a frame notification without a connection");
-        TouchRecord(message);
+        Check(g_view.bConnected, "a leave or frame notification without a connection");
+        g_view.bConnected = type != 3;
+        type == 3 ? void() : TouchRecord(message);
     }
     return 0;
 }
@@ -141,9 +116,8 @@ int ClientNotify(unsigned int handle, unsigned int type, PELLAX_Message* message
 const char* const kServerOptions[] = {
     R"({"keepalive-interval":1,"keepalive-timeout":1})", nullptr, R"({"keepalive-interval":2,"keepalive-timeout":3})", "{}"};
 
-// Starting the server session starts and stops a thread, which would cost more than most inputs: it stays
-// open from one input to the next unless an input re-creates it, and every input ends with all its
-// connections gone, each reported to the host.
+// Starting the server session starts and stops a thread, costlier than most inputs: it stays open from one
+// input to the next unless an input re-creates it; every input ends with all its connections reported gone.
 int g_serverOptions = -1;
 
 void SetServer(int options)
@@ -152,10 +126,10 @@ void SetServer(int options)
         PELLAX_SERVER_DestroySession();
     }
     std::lock_guard<std::mutex> lock(g_view.mutex);
-    g_view.bServerOpen = options >= 0;
+    g_view.bServerOpen = true;
     std::fill(std::begin(g_view.joined), std::end(g_view.joined), false);
     g_serverOptions = options;
-    Check(options < 0 || PELLAX_SERVER_CreateSession("127.0.0.1", 0, kServerOptions[options]) == 0, "server create failed");
+    Check(PELLAX_SERVER_CreateSession("127.0.0.1", 0, kServerOptions[options]) == 0, "server create failed");
 }
 
 void SetClient(bool open)
@@ -166,8 +140,7 @@ void SetClient(bool open)
     std::lock_guard<std::mutex> lock(g_view.mutex);
     g_view.handle = open ? PELLAX_CLIENT_CreateSession("127.0.0.1", 1, nullptr) : -1;
     Check(!open || g_view.handle >= 0, "client create failed");
-    g_view.bJoinReported = false;
-    g_view.bConnected = false;
+    g_view.bJoinReported = g_view.bConnected = false;
 }
 
 // A host record from the input: command and flag bytes, one extension node cut from the body's front.
@@ -185,22 +158,19 @@ struct HostMessage {
         body = in.Chunk16();
         message.data = body.empty() ? &empty : body.data();
         message.dataLength = static_cast<int32_t>(body.size());
-        if (extLength > 0 && extLength <= body.size()) {
-            ext = PELLAX_MessageExt{message.command, static_cast<uint32_t>(extLength), body.data(), nullptr};
-            message.ext = &ext;
-        }
+        ext = PELLAX_MessageExt{message.command, static_cast<uint32_t>(extLength), body.data(), nullptr};
+        message.ext = extLength > 0 && extLength <= body.size() ? &ext : nullptr;
     }
 };
 
-// While a synchronous call is made, its request is answered at once: first with the input's frame carrying the
+// While a synchronous call is made its request is answered at once: first with the input's frame carrying the
 // request's sequence, then with a well-formed answer, so the call never waits out its time-out.
 struct SyncAnswer {
     std::mutex mutex;
     std::vector<uint8_t> frame;
     bool bArmed = false;
     bool bAnswered = false;
-};
-SyncAnswer g_sync;
+} g_sync;
 
 std::vector<MessageBlockPtr> AnswerSyncRequest(const COrvMessageBlock& request, const MessageHeaderPtr& header)
 {
@@ -234,7 +204,7 @@ template <class Call> void SyncCall(CInput& in, Call call)
     g_sync.bAnswered = false;
     lock.unlock();
     PELLAX_Message response{};
-    int result = call(&request.message, &response);
+    int result = call(&request.message, &response, 5);
     lock.lock();
     g_sync.bArmed = false;
     Check(!g_sync.bAnswered || result == 0, "an answered synchronous call failed");
@@ -249,84 +219,59 @@ template <class Call> void SyncCall(CInput& in, Call call)
     }
 }
 
-enum Operation : uint8_t {
-    kServerJoin, kServerFrame, kServerPeerLeave, kServerCanSend, kServerDrain, kServerTick, kServerHostSend,
-    kServerHostLeave, kServerHostUserData, kServerHostSyncSend, kServerRecreate, kClientJoin, kClientFrame,
-    kClientPeerLeave, kClientCanSend, kClientDrain, kClientTick, kClientHostSend, kClientHostUserData,
-    kClientHostSyncSend, kClientRecreate, kOperations,
-};
+// Bit 4 of an operation byte sends it to the client side; the transport's operations come first.
+enum Operation : uint8_t { kJoin, kFrame, kPeerLeave, kCanSend, kTick, kHostSend, kHostLeave, kHostUserData, kHostSyncSend, kRecreate };
 
 Operation OperationOf(uint8_t op)
 {
-    return static_cast<Operation>((op & 0x1F) % kOperations);
+    return static_cast<Operation>((op & 0x0F) % (kRecreate + 1));
 }
 
-bool IsTransportOperation(Operation operation)
-{
-    return operation <= kServerTick || (operation >= kClientJoin && operation <= kClientTick);
-}
-
-// On the event thread, as the transport would call; the argument picks the connection slot.
-void RunTransportOperation(Operation operation, size_t slot, CInput& in)
+// On the event thread, as the transport would call; the argument picks the server's connection slot.
+void RunTransportOperation(Operation operation, bool toClient, size_t slot, CInput& in)
 {
     CFakeServerSession* server = g_manager->server.Get();
     CFakeClientSession* client = g_manager->client.Get();
     static const uint32_t kJoinResults[] = {0, ORV_JOIN_REFUSED, ORV_JOIN_TIMED_OUT, ORV_JOIN_UNREACHABLE};
-    switch (operation) {
-    case kServerJoin:
-        return server->Join(slot);
-    case kServerFrame:
-        return server->Receive(slot, Block(in.Chunk16()));
-    case kServerPeerLeave:
-        return server->Leave(slot, ORV_REASON_PEER_CLOSED + in.Byte() % 5);
-    case kServerCanSend:
-    case kServerDrain:
-        return server->CanSendAgain(slot, operation == kServerDrain);
-    case kClientJoin:
-        return client->Join(kJoinResults[in.Byte() % 4]);
-    case kClientFrame:
-        return client->Receive(Block(in.Chunk16()));
-    case kClientPeerLeave:
-        return client->PeerLeave(ORV_REASON_PEER_CLOSED + in.Byte() % 5);
-    case kClientCanSend:
-    case kClientDrain:
-        return client->CanSendAgain(operation == kClientDrain);
-    default: {
-        g_tick.fetch_add(static_cast<uint64_t>(in.Byte()) * 1000u);
-        IOrvTimerSink* sink = operation == kServerTick ? server->TimerSink() : client->TimerSink();
-        if (sink != nullptr) {
-            sink->OnTimer(nullptr);
-        }
-    }
+    if (operation == kJoin) {
+        toClient ? client->Join(kJoinResults[in.Byte() % 4]) : server->Join(slot);
+    } else if (operation == kFrame) {
+        MessageBlockPtr frame = Block(in.Chunk16());
+        toClient ? client->Receive(frame) : server->Receive(slot, frame);
+    } else if (operation == kPeerLeave) {
+        uint32_t reason = ORV_REASON_PEER_CLOSED + in.Byte() % 5;
+        toClient ? client->PeerLeave(reason) : server->Leave(slot, reason);
+    } else if (operation == kCanSend) {
+        toClient ? client->CanSendAgain() : server->CanSendAgain(slot);
+    } else if (IOrvTimerSink* sink = (g_tick += in.Byte() * 1000u, toClient ? client->TimerSink() : server->TimerSink())) {
+        sink->OnTimer(nullptr);
     }
 }
 
 // On the fuzzer's thread, as a host would call; the argument is the client id.
-void RunHostOperation(Operation operation, uint32_t id, CInput& in)
+void RunHostOperation(Operation operation, bool toClient, uint32_t id, CInput& in)
 {
     unsigned int handle = static_cast<unsigned int>(g_view.handle);
-    if (operation == kServerHostSend || operation == kClientHostSend) {
+    if (operation == kHostSend) {
         HostMessage message(in);
-        operation == kServerHostSend ? PELLAX_SERVER_Send(id, &message.message) : PELLAX_CLIENT_Send(handle, &message.message);
-    } else if (operation == kServerHostLeave && PELLAX_SERVER_DestroyClientSession(id) == 0) {
+        toClient ? PELLAX_CLIENT_Send(handle, &message.message) : PELLAX_SERVER_Send(id, &message.message);
+    } else if (operation == kHostLeave && !toClient && PELLAX_SERVER_DestroyClientSession(id) == 0) {
         std::lock_guard<std::mutex> lock(g_view.mutex);
         g_view.joined[id] = false;
-    } else if (operation == kServerHostUserData) {
-        PELLAX_SERVER_SetUserData(id, in.Byte() % 3, in.Text().c_str());
-    } else if (operation == kClientHostUserData) {
-        PELLAX_CLIENT_SetUserData(handle, in.Byte() % 3, in.Text().c_str());
-    } else if (operation == kServerHostSyncSend) {
-        SyncCall(in, [&](PELLAX_Message* request, PELLAX_Message* response) {
-            return PELLAX_SERVER_SynSend(id, request, response, kSyncTimeoutSeconds);
+    } else if (operation == kHostUserData) {
+        uint32_t type = in.Byte() % 3;
+        std::vector<uint8_t> text = in.Bytes(in.Byte());
+        std::string data(text.begin(), text.end());  // up to its first NUL
+        toClient ? PELLAX_CLIENT_SetUserData(handle, type, data.c_str()) : PELLAX_SERVER_SetUserData(id, type, data.c_str());
+    } else if (operation == kHostSyncSend) {
+        SyncCall(in, [&](PELLAX_Message* request, PELLAX_Message* response, int seconds) {
+            return toClient ? PELLAX_CLIENT_SynSend(handle, request, response, seconds)
+                            : PELLAX_SERVER_SynSend(id, request, response, seconds);
         });
-    } else if (operation == kClientHostSyncSend) {
-        SyncCall(in, [&](PELLAX_Message* request, PELLAX_Message* response) {
-            return PELLAX_CLIENT_SynSend(handle, request, response, kSyncTimeoutSeconds);
-        });
-    } else if (operation == kServerRecreate && id == 0) {  // rarely: each one starts and stops a thread
-        SetServer(in.Byte() % 4);
-    } else if (operation == kClientRecreate) {
+    } else if (operation == kRecreate && toClient) {
         SetClient(true);
+    } else if (operation == kRecreate && id == 0) {  // rarely: each one starts and stops a thread
+        SetServer(in.Byte() % 4);
     }
 }
 
@@ -344,7 +289,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    CInput in(data, size);
+    CInput in{data, size};
     if (g_serverOptions != 0) {
         SetServer(0);
     }
@@ -353,23 +298,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         // Transport calls in a row run in one visit to the event thread: hopping threads per call would
         // cost more than the calls.
         RunOnEventThread([&] {
-            while (!in.Empty() && IsTransportOperation(OperationOf(in.Peek()))) {
+            while (!in.Empty() && OperationOf(in.data[in.pos]) < kHostSend) {
                 uint8_t op = in.Byte();
-                RunTransportOperation(OperationOf(op), (op >> 5) % kSlots, in);
+                RunTransportOperation(OperationOf(op), op & 0x10, (op >> 5) % kSlots, in);
             }
         });
         if (!in.Empty()) {
             uint8_t op = in.Byte();
-            RunHostOperation(OperationOf(op), op >> 5, in);
+            RunHostOperation(OperationOf(op), op & 0x10, op >> 5, in);
         }
     }
     SetClient(false);
     RunOnEventThread([] { g_manager->server->EndAll(); });
-    {
-        std::lock_guard<std::mutex> lock(g_view.mutex);
-        Check(std::none_of(std::begin(g_view.joined), std::end(g_view.joined), [](bool joined) { return joined; }),
-              "a client whose connection ended was never reported gone");
-    }
+    std::lock_guard<std::mutex> lock(g_view.mutex);
+    Check(std::none_of(std::begin(g_view.joined), std::end(g_view.joined), [](bool joined) { return joined; }),
+          "a client whose connection ended was never reported gone");
     // Closes, timer deletions and answers still queued on the event thread finish before the next input.
     RunOnEventThread([] {});
     g_manager->client.Reset();

@@ -32,27 +32,20 @@ public:
         }
     }
     ~CChildProcess() { Wait(std::chrono::milliseconds(0)); }
-    CChildProcess(const CChildProcess&) = delete;
-    CChildProcess& operator=(const CChildProcess&) = delete;
 
     std::string Output()
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         return m_text;
     }
-    // True once the output holds the text: a line that says the child is ready.
-    bool WaitForOutput(const std::string& text, std::chrono::milliseconds limit = kWaitLimit)
-    {
-        return WaitUntil([&] { return Output().find(text) != std::string::npos; }, limit);
-    }
-    // Ctrl-C (SIGINT), or where kCtrlC is false the end of the child.
-    void Interrupt() { Signal(false); }
+    // Ctrl-C (SIGINT), or with kill, or where kCtrlC is false, the end of the child.
+    void Interrupt(bool kill = false);
     // The exit code once the child ended within the limit and its output is all read; -1 when it was killed.
     int Wait(std::chrono::milliseconds limit = kWaitLimit)
     {
         int code = -1;
         if (m_process != -1 && !WaitUntil([&] { return Exited(&code); }, limit)) {
-            Signal(true);
+            Interrupt(true);
             WaitUntil([&] { return Exited(&code); });
             code = -1;
         }
@@ -68,8 +61,6 @@ private:
     long ReadSome(char* buffer, size_t size);
     // True, with the exit code, once the child ended; the process is released then.
     bool Exited(int* code);
-    // Ctrl-C, or with kill the end of the child.
-    void Signal(bool kill);
 
     std::intptr_t m_process = -1;  // a process id or a process handle
     std::intptr_t m_output = -1;   // the read end of the output pipe

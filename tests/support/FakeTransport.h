@@ -27,9 +27,8 @@ namespace pellax_fake {
 
 using namespace ORV::PELLAX;
 
-constexpr size_t kSlots = 4;  // connections a fake server holds at once
-constexpr size_t kMaxQueuedFrames = 32;
-constexpr size_t kMaxQueuedBytes = 256 * 1024;
+constexpr size_t kSlots = 4;             // connections a fake server holds at once
+constexpr size_t kMaxQueuedFrames = 32;  // a peer that has not read this many refuses more
 
 inline void Check(bool condition, const char* what)
 {
@@ -59,17 +58,16 @@ inline void RunOnEventThread(const std::function<void()>& task)
     }
 }
 
-// One end of a connection that never reads by itself: it refuses frames once its queue is full and
-// empties the queue when the caller drains it.
+// One end of a connection that never reads by itself: it refuses frames once its queue is full, and the
+// library hears it may send again when the caller says the peer read its queue.
 struct CPeer {
     bool live = false;     // joined and not yet left
     bool closing = false;  // Disconnect asked; the leave is still to come
-    bool refused = false;  // since the last drain
     uint32_t reason = 0;
-    size_t bytes = 0;
-    std::vector<MessageBlockPtr> queue;
+    size_t queued = 0;
 
-    // Under g_mutex. The library hands the transport whole frames: each decodes to exactly its header and body.
+    // Under g_mutex; the answers are for the caller to deliver. The library hands the transport whole
+    // frames: each decodes to exactly its header and body.
     int Take(COrvMessageBlock* frame, std::vector<MessageBlockPtr>* answers)
     {
         Check(frame != nullptr, "a null frame was sent");
@@ -82,25 +80,16 @@ struct CPeer {
         if (!live || closing) {
             return ORV_ERROR_CLOSED;
         }
-        if (queue.size() >= kMaxQueuedFrames || bytes + frame->GetLength() > kMaxQueuedBytes) {
-            refused = true;
+        if (queued >= kMaxQueuedFrames) {
             return ORV_ERROR_WOULD_BLOCK;
         }
-        bytes += frame->GetLength();
-        queue.emplace_back(frame);
+        ++queued;
         if (g_answer && header) {
             *answers = g_answer(*frame, header);
         }
         return 0;
     }
-
-    // Under g_mutex: true when a send was refused since the last drain.
-    bool Drain()
-    {
-        queue.clear();
-        bytes = 0;
-        return std::exchange(refused, false);
-    }
+    bool Open() const { return live && !closing; }
 };
 
 class CFakeID : public IOrvID, public COrvReferenceControlT<COrvLockMutex> {
@@ -112,19 +101,11 @@ public:
     uint32_t GetID() override { return m_id; }
     int GetOption(uint32_t option, void** value) override
     {
-        if (option != ORV_OPTION_USER_OBJECT || value == nullptr) {
-            return ORV_ERROR_INVALID;
-        }
-        *value = m_object;
-        return 0;
+        return option == ORV_OPTION_USER_OBJECT && value != nullptr ? (*value = m_object, 0) : ORV_ERROR_INVALID;
     }
     int SetOption(uint32_t option, void* value) override
     {
-        if (option != ORV_OPTION_USER_OBJECT) {
-            return ORV_ERROR_INVALID;
-        }
-        m_object = value;
-        return 0;
+        return option == ORV_OPTION_USER_OBJECT ? (m_object = value, 0) : ORV_ERROR_INVALID;
     }
 
     CPeer peer;
@@ -133,6 +114,24 @@ private:
     const uint32_t m_id;
     void* m_object = nullptr;
 };
+
+// Sends a frame to the peer, and posts the peer's answers back to be delivered on the event thread.
+template <class Session, class Deliver>
+int SendToPeer(Session* session, CPeer& peer, COrvMessageBlock* frame, Deliver deliver)
+{
+    std::vector<MessageBlockPtr> answers;
+    std::lock_guard<std::mutex> lock(g_mutex);
+    int result = peer.Take(frame, &answers);
+    if (!answers.empty()) {
+        CRefPtr<Session> self(session);
+        pellax_test::Post(g_thread, [self, answers, deliver] {
+            for (const MessageBlockPtr& answer : answers) {
+                deliver(self.Get(), answer);
+            }
+        });
+    }
+    return result;
+}
 
 class CFakeServerSession : public IOrvServerSession, public COrvReferenceControlT<COrvLockMutex> {
 public:
@@ -149,7 +148,6 @@ public:
         m_pSink = sink;
         return 0;
     }
-
     int Close(uint32_t reason) override
     {
         RunOnEventThread([&] {
@@ -160,24 +158,12 @@ public:
         });
         return 0;
     }
-
     int Send(IOrvID* client, COrvMessageBlock* frame) override
     {
         CRefPtr<CFakeID> id(static_cast<CFakeID*>(client));
-        std::vector<MessageBlockPtr> answers;
-        std::lock_guard<std::mutex> lock(g_mutex);
-        int result = id->peer.Take(frame, &answers);
-        if (!answers.empty()) {
-            CRefPtr<CFakeServerSession> self(this);
-            pellax_test::Post(g_thread, [self, id, answers] {
-                for (const MessageBlockPtr& answer : answers) {
-                    self->Deliver(id, answer);
-                }
-            });
-        }
-        return result;
+        return SendToPeer(this, id->peer, frame,
+                          [id](CFakeServerSession* self, const MessageBlockPtr& answer) { self->Deliver(id, answer); });
     }
-
     int Accept(IOrvID* client, int) override
     {
         std::lock_guard<std::mutex> lock(g_mutex);
@@ -187,13 +173,12 @@ public:
         m_joining->peer.live = true;
         return 0;
     }
-
     int Disconnect(IOrvID* client, uint32_t reason) override
     {
         {
             std::lock_guard<std::mutex> lock(g_mutex);
             CPeer& peer = static_cast<CFakeID*>(client)->peer;
-            if (!peer.live || peer.closing) {
+            if (!peer.Open()) {
                 return ORV_ERROR_CLOSED;
             }
             peer.closing = true;
@@ -249,26 +234,16 @@ public:
         sink->OnLeave(this, id.Get(), reason);
     }
 
-    // The peer reads its queue: the session hears it may send again, or only after a refusal when drained.
-    void CanSendAgain(size_t slot, bool drain)
+    // The peer read its queue.
+    void CanSendAgain(size_t slot)
     {
         CRefPtr<CFakeID> id = Slot(slot);
-        IOrvServerSessionSink* sink = nullptr;
-        {
-            std::lock_guard<std::mutex> lock(g_mutex);
-            bool refused = id && id->peer.live && !id->peer.closing && id->peer.Drain();
-            sink = id && id->peer.live && !id->peer.closing && (refused || !drain) ? m_pSink : nullptr;
-        }
-        if (sink != nullptr) {
+        if (IOrvServerSessionSink* sink = Sink(id, true); sink != nullptr) {
             sink->OnCanSendAgain(this, id.Get(), 0);
         }
     }
 
-    IOrvTimerSink* TimerSink()
-    {
-        std::lock_guard<std::mutex> lock(g_mutex);
-        return dynamic_cast<IOrvTimerSink*>(m_pSink);
-    }
+    IOrvTimerSink* TimerSink() { return dynamic_cast<IOrvTimerSink*>(m_pSink.load()); }
 
     // Every connection still open leaves, and the slots are emptied.
     void EndAll(uint32_t reason = ORV_REASON_PEER_CLOSED)
@@ -286,20 +261,24 @@ private:
         std::lock_guard<std::mutex> lock(g_mutex);
         return m_slots[slot];
     }
-
+    // The sink, while the connection is open; emptying its queue first when asked.
+    IOrvServerSessionSink* Sink(const CRefPtr<CFakeID>& id, bool drain = false)
+    {
+        std::lock_guard<std::mutex> lock(g_mutex);
+        if (!id || !id->peer.Open()) {
+            return nullptr;
+        }
+        id->peer.queued = drain ? 0 : id->peer.queued;
+        return m_pSink;
+    }
     void Deliver(const CRefPtr<CFakeID>& id, const MessageBlockPtr& frame)
     {
-        IOrvServerSessionSink* sink = nullptr;
-        {
-            std::lock_guard<std::mutex> lock(g_mutex);
-            sink = id && id->peer.live && !id->peer.closing ? m_pSink : nullptr;
-        }
-        if (sink != nullptr && frame) {
+        if (IOrvServerSessionSink* sink = Sink(id); sink != nullptr && frame) {
             sink->OnReceive(this, id.Get(), frame.Get());
         }
     }
 
-    IOrvServerSessionSink* m_pSink = nullptr;
+    std::atomic<IOrvServerSessionSink*> m_pSink{nullptr};
     bool m_bClosed = false;
     CRefPtr<CFakeID> m_slots[kSlots];
     CRefPtr<CFakeID> m_joining;  // the connection inside OnJoin, the only one Accept takes
@@ -321,7 +300,7 @@ public:
         m_pSink = sink;
         return 0;
     }
-
+    // Ends the connection, or the connect still under way.
     int Close(uint32_t reason) override
     {
         RunOnEventThread([&] {
@@ -341,21 +320,10 @@ public:
         });
         return 0;
     }
-
     int Send(int, COrvMessageBlock* frame) override
     {
-        std::vector<MessageBlockPtr> answers;
-        std::lock_guard<std::mutex> lock(g_mutex);
-        int result = m_peer.Take(frame, &answers);
-        if (!answers.empty()) {
-            CRefPtr<CFakeClientSession> self(this);
-            pellax_test::Post(g_thread, [self, answers] {
-                for (const MessageBlockPtr& answer : answers) {
-                    self->Receive(answer);
-                }
-            });
-        }
-        return result;
+        return SendToPeer(this, m_peer, frame,
+                          [](CFakeClientSession* self, const MessageBlockPtr& answer) { self->Receive(answer); });
     }
 
     // The input's side, always on the event thread.
@@ -373,54 +341,39 @@ public:
         }
         sink->OnJoin(this, result);
     }
-
     void Receive(const MessageBlockPtr& frame)
     {
-        if (IOrvClientSessionSink* sink = Joined(); sink != nullptr && frame) {
+        if (IOrvClientSessionSink* sink = Sink(); sink != nullptr && frame) {
             sink->OnReceive(this, frame.Get());
         }
     }
-
     void PeerLeave(uint32_t reason)
     {
-        IOrvClientSessionSink* sink = Joined();
-        if (sink != nullptr) {
-            {
-                std::lock_guard<std::mutex> lock(g_mutex);
-                m_peer.live = false;
-                m_bEnded = true;
-            }
+        if (IOrvClientSessionSink* sink = Sink(false, true); sink != nullptr) {
             sink->OnLeave(this, reason);
         }
     }
-
-    void CanSendAgain(bool drain)
+    // The peer read its queue.
+    void CanSendAgain()
     {
-        IOrvClientSessionSink* sink = nullptr;
-        {
-            std::lock_guard<std::mutex> lock(g_mutex);
-            bool refused = m_peer.live && m_peer.Drain();
-            sink = m_peer.live && (refused || !drain) ? m_pSink : nullptr;
-        }
-        if (sink != nullptr) {
+        if (IOrvClientSessionSink* sink = Sink(true); sink != nullptr) {
             sink->OnCanSendAgain(this, 0);
         }
     }
-
-    IOrvTimerSink* TimerSink() { return dynamic_cast<IOrvTimerSink*>(Joined()); }
-
-    // What the library sent that the peer has not read yet.
-    std::vector<MessageBlockPtr> Sent()
-    {
-        std::lock_guard<std::mutex> lock(g_mutex);
-        return m_peer.queue;
-    }
+    IOrvTimerSink* TimerSink() { return dynamic_cast<IOrvTimerSink*>(Sink()); }
 
 private:
-    IOrvClientSessionSink* Joined()
+    // The sink while joined; emptying the peer's queue, or ending the connection, when asked.
+    IOrvClientSessionSink* Sink(bool drain = false, bool end = false)
     {
         std::lock_guard<std::mutex> lock(g_mutex);
-        return m_peer.live ? m_pSink : nullptr;
+        if (!m_peer.live) {
+            return nullptr;
+        }
+        m_peer.queued = drain ? 0 : m_peer.queued;
+        m_peer.live = !end;
+        m_bEnded = end;
+        return m_pSink;
     }
 
     IOrvClientSessionSink* m_pSink = nullptr;
@@ -433,14 +386,12 @@ class CFakeSessionManager : public IOrvSessionManager {
 public:
     int CreateServerSession(uint32_t, CRefPtr<IOrvServerSession>& session) override
     {
-        server = new CFakeServerSession;
-        session = server.Get();
+        session = (server = new CFakeServerSession).Get();
         return 0;
     }
     int CreateClientSession(uint32_t, CRefPtr<IOrvClientSession>& session) override
     {
-        client = new CFakeClientSession;
-        session = client.Get();
+        session = (client = new CFakeClientSession).Get();
         return 0;
     }
 

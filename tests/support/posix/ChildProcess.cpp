@@ -54,7 +54,7 @@ bool CChildProcess::Exited(int* code)
     return true;
 }
 
-void CChildProcess::Signal(bool kill)
+void CChildProcess::Interrupt(bool kill)
 {
     if (m_process > 0) {
         ::kill(static_cast<pid_t>(m_process), kill ? SIGKILL : SIGINT);

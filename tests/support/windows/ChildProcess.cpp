@@ -60,7 +60,7 @@ bool CChildProcess::Exited(int* code)
     return true;
 }
 
-void CChildProcess::Signal(bool kill)
+void CChildProcess::Interrupt(bool kill)
 {
     if (m_process != -1) {
         TerminateProcess(reinterpret_cast<HANDLE>(m_process), kill ? 1 : STATUS_CONTROL_C_EXIT);
