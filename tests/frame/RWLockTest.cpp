@@ -25,7 +25,7 @@ bool MutexHeld(CRWLock& lock)
     return true;
 }
 
-TEST(RWLock, ReadersShareItAndAWriterWaitsForTheLastOneWhileHoldingOffNewOnesAndATryNeverWaits)
+TEST(RWLock, ReadersShareItAndAWriterWaitsForTheLastWhileHoldingOffNewOnesAndATryNeverWaits)
 {
     CRWLock lock;
     std::atomic<bool> in[3] = {{false}, {false}, {false}};  // second reader, writer, late reader
@@ -43,6 +43,7 @@ TEST(RWLock, ReadersShareItAndAWriterWaitsForTheLastOneWhileHoldingOffNewOnesAnd
     });
     ASSERT_TRUE(WaitUntil([&] { return in[0].load(); })) << "two readers hold it at once";
     second.join();
+    lock.ReadUnlock();  // the writer comes while exactly one reader is inside
     std::thread writer([&] {
         CWriteGuard guard(lock, 0);
         in[1] = true;
@@ -53,9 +54,7 @@ TEST(RWLock, ReadersShareItAndAWriterWaitsForTheLastOneWhileHoldingOffNewOnesAnd
         CReadGuard guard(lock, 0);
         in[2] = true;
     });
-    EXPECT_TRUE(StaysFalse([&] { return in[1].load() || in[2].load(); }));
-    lock.ReadUnlock();
-    EXPECT_TRUE(StaysFalse([&] { return in[1].load(); })) << "one reader is still inside";
+    EXPECT_TRUE(StaysFalse([&] { return in[1].load() || in[2].load(); })) << "one reader is still inside";
     lock.ReadUnlock();
     EXPECT_TRUE(WaitUntil([&] { return in[1].load(); }));
     EXPECT_TRUE(StaysFalse([&] { return in[2].load(); })) << "the writer is inside";
