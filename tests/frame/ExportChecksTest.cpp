@@ -3,8 +3,6 @@
 #include "frame/SEQMgr.h"
 #include "frame/Singleton.h"
 #include "pellax.h"
-#include "server/Server.h"
-#include "support/RawSocket.h"
 
 using ORV::PELLAX::CSEQMgr;
 
@@ -30,26 +28,6 @@ TEST(ExportChecks, InitAndUninitMayRepeatAndSequencesStayPositiveAndFollowOnAfte
     EXPECT_GE(first, 0);
     EXPECT_EQ((static_cast<uint32_t>(second) - static_cast<uint32_t>(first)) & 0x7FFFFFFFu, 1u);
     EXPECT_EQ(PELLAX_Uninit(), 0);
-}
-
-// Shut-down closes what the host left open: the server, a client session and its connection.
-TEST(ExportChecks, InitAndUninitCyclesWithOpenSessionsLeakNoThreadOrDescriptor)
-{
-    auto cycle = [] {
-        ASSERT_EQ(PELLAX_Init(nullptr), 0);
-        ASSERT_EQ(PELLAX_SERVER_CreateSession("127.0.0.1", 0, nullptr), 0);
-        uint16_t port = COrvSingletonT<ORV::PELLAX::CServer>::Instance()->GetListenPort();
-        ASSERT_GE(PELLAX_CLIENT_CreateSession("127.0.0.1", port, nullptr), 0);
-        ASSERT_EQ(PELLAX_Uninit(), 0);
-    };
-    cycle();  // the first use settles lazily created process state
-    size_t threads = pellax_test::CountThreads();
-    size_t fds = pellax_test::CountOpenFds();
-    for (int i = 0; i < 20 && !HasFatalFailure(); ++i) {
-        cycle();
-        ASSERT_TRUE(pellax_test::WaitUntil([&] { return pellax_test::CountThreads() <= threads; })) << i;
-        ASSERT_TRUE(pellax_test::WaitUntil([&] { return pellax_test::CountOpenFds() <= fds; })) << i;
-    }
 }
 
 }  // namespace

@@ -1,10 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <functional>
 #include <memory>
-#include <mutex>
-#include <numeric>
 #include <thread>
 #include <vector>
 
@@ -19,67 +16,51 @@ namespace {
 TEST(IDMgr, AReleasedIdentifierWaitsForTheCursorWhichWrapsToFindAFreeOneUntilAllAreTaken)
 {
     auto ids = std::make_unique<CIDMgr>();
-    for (int id = 0; id < 10; ++id) {
+    for (int id = 0; id < CIDMgr::kMaxIds; ++id) {
         ASSERT_EQ(ids->AllocateID(), id);
-    }
-    ASSERT_TRUE(ids->ReleaseID(3));
-    for (int id = 10; id < CIDMgr::kMaxIds; ++id) {
-        ASSERT_EQ(ids->AllocateID(), id);
+        ASSERT_TRUE(id != 9 || ids->ReleaseID(3));
     }
     EXPECT_EQ(ids->AllocateID(), 3) << "past 1023 the search starts again at 0";
     EXPECT_EQ(ids->AllocateID(), -1);
-
     // Free 5 and 999, take them again: the cursor now stands at 1000 with 1000..1023 taken.
-    ASSERT_TRUE(ids->ReleaseID(999));
-    ASSERT_TRUE(ids->ReleaseID(5));
-    ASSERT_EQ(ids->AllocateID(), 5);
-    ASSERT_EQ(ids->AllocateID(), 999);
-    ASSERT_TRUE(ids->ReleaseID(3));
-    ASSERT_TRUE(ids->ReleaseID(700));
-    EXPECT_EQ(ids->AllocateID(), 3);
-    EXPECT_EQ(ids->AllocateID(), 700);
-    EXPECT_EQ(ids->AllocateID(), -1);
+    const struct {
+        bool release;
+        int id;  // released, or expected from the allocation
+    } steps[] = {{true, 999}, {true, 5}, {false, 5}, {false, 999}, {true, 3}, {true, 700}, {false, 3}, {false, 700}, {false, -1}};
+    for (const auto& s : steps) {
+        EXPECT_EQ(s.release ? int(ids->ReleaseID(s.id)) : ids->AllocateID(), s.release ? 1 : s.id) << s.id;
+    }
     for (int outside : {-1, 1024, 0x7FFFFFFF}) {
         EXPECT_FALSE(ids->ReleaseID(outside)) << outside;
     }
     EXPECT_EQ(ids->AllocateID(), -1);
 }
 
-// Draws `each` numbers on each of four threads at once; returns all of them, sorted.
-std::vector<uint32_t> DrawOnFourThreads(int each, const std::function<uint32_t(int thread)>& draw)
-{
-    std::vector<uint32_t> all;
-    std::mutex allMutex;
-    std::vector<std::thread> threads;
-    for (int t = 0; t < 4; ++t) {
-        threads.emplace_back([&, t] {
-            std::vector<uint32_t> mine;
-            for (int i = 0; i < each; ++i) {
-                mine.push_back(draw(t));
-            }
-            std::lock_guard<std::mutex> lock(allMutex);
-            all.insert(all.end(), mine.begin(), mine.end());
-        });
-    }
-    for (auto& thread : threads) {
-        thread.join();
-    }
-    std::sort(all.begin(), all.end());
-    return all;
-}
-
+// Identifiers and sequence numbers drawn on four threads at once never repeat; synchronous and host
+// numbers come from one counter, so without bit 31 they still never repeat.
 TEST(IDMgr, ConcurrentDrawsOfIdentifiersAndSequenceNumbersNeverRepeat)
 {
     auto ids = std::make_unique<CIDMgr>();
-    std::vector<uint32_t> expected(CIDMgr::kMaxIds);
-    std::iota(expected.begin(), expected.end(), 0u);
-    EXPECT_EQ(DrawOnFourThreads(CIDMgr::kMaxIds / 4, [&](int) { return static_cast<uint32_t>(ids->AllocateID()); }),
-              expected);
-    // Synchronous and host numbers come from one counter: without bit 31 they still never repeat.
     CSEQMgr sequences;
-    std::vector<uint32_t> all =
-        DrawOnFourThreads(20000, [&](int t) { return sequences.GenerateSequence(t % 2) & 0x7FFFFFFFu; });
-    EXPECT_EQ(std::adjacent_find(all.begin(), all.end()), all.end());
+    std::vector<std::vector<uint32_t>> drawn(8);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 8; ++t) {
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < (t < 4 ? CIDMgr::kMaxIds / 4 : 20000); ++i) {
+                drawn[t].push_back(t < 4 ? uint32_t(ids->AllocateID()) : sequences.GenerateSequence(t % 2) & 0x7FFFFFFFu);
+            }
+        });
+    }
+    std::vector<uint32_t> all[2];
+    for (int t = 0; t < 8; ++t) {
+        threads[t].join();
+        all[t / 4].insert(all[t / 4].end(), drawn[t].begin(), drawn[t].end());
+    }
+    for (auto& values : all) {
+        std::sort(values.begin(), values.end());
+        EXPECT_EQ(std::adjacent_find(values.begin(), values.end()), values.end());
+    }
+    EXPECT_EQ(all[0].back(), uint32_t(CIDMgr::kMaxIds - 1)) << "no draw was refused";
 }
 
 }  // namespace

@@ -25,69 +25,47 @@ bool MutexHeld(CRWLock& lock)
     return true;
 }
 
-TEST(RWLock, ReadersShareItAndAWaitingWriterHoldsOffNewReadersUntilItHasUnlocked)
+TEST(RWLock, ReadersShareItAndAWriterWaitsForTheLastWhileHoldingOffNewOnesAndATryNeverWaits)
 {
     CRWLock lock;
-    std::atomic<int> inside{0};
-    std::atomic<int> sawTheOther{0};
-    auto reader = [&] {
-        CReadGuard guard(lock, 0);
-        ++inside;
-        sawTheOther += WaitUntil([&] { return inside.load() == 2; });
-    };
-    std::thread first(reader);
-    std::thread second(reader);
-    first.join();
-    second.join();
-    EXPECT_EQ(sawTheOther.load(), 2) << "two readers hold it at once";
-    EXPECT_EQ(lock.GetReaderCount(), 0);
-
-    lock.ReadLock();
-    lock.ReadLock();
-    std::atomic<bool> writerIn{false};
+    std::atomic<bool> in[3] = {{false}, {false}, {false}};  // second reader, writer, late reader
     std::atomic<bool> writerMayLeave{false};
-    std::thread writer([&] {
-        lock.WriteLock();
-        writerIn = true;
-        WaitUntil([&] { return writerMayLeave.load(); });
-        lock.WriteUnlock();
-    });
-    ASSERT_TRUE(WaitUntil([&] { return MutexHeld(lock); })) << "the writer should be waiting";
-    std::atomic<bool> lateReaderIn{false};
-    std::thread lateReader([&] {
-        lock.ReadLock();
-        lateReaderIn = true;
-        lock.ReadUnlock();
-    });
-    EXPECT_TRUE(StaysFalse([&] { return writerIn.load() || lateReaderIn.load(); }));
-    lock.ReadUnlock();
-    EXPECT_TRUE(StaysFalse([&] { return writerIn.load(); })) << "one reader is still inside";
-    lock.ReadUnlock();
-    ASSERT_TRUE(WaitUntil([&] { return writerIn.load(); }));
-    EXPECT_TRUE(StaysFalse([&] { return lateReaderIn.load(); })) << "the writer is inside";
-    writerMayLeave = true;
-    EXPECT_TRUE(WaitUntil([&] { return lateReaderIn.load(); }));
-    writer.join();
-    lateReader.join();
-    EXPECT_EQ(lock.GetReaderCount(), 0);
-}
-
-TEST(RWLock, TryWriteLockWithAReaderInsideFailsAndLeavesTheMutexFree)
-{
-    CRWLock lock;
     // A lone reader leaves a post behind: it must not let a writer in past the next reader.
     lock.ReadLock();
     lock.ReadUnlock();
     lock.ReadLock();
     EXPECT_FALSE(lock.TryWriteLock());
-    EXPECT_FALSE(MutexHeld(lock));
     EXPECT_FALSE(CWriteGuard(lock, 1).IsOwned());
-    EXPECT_FALSE(MutexHeld(lock));
+    EXPECT_FALSE(MutexHeld(lock)) << "a failed try leaves the mutex free";
+    std::thread second([&] {
+        lock.ReadLock();
+        in[0] = true;
+    });
+    ASSERT_TRUE(WaitUntil([&] { return in[0].load(); })) << "two readers hold it at once";
+    second.join();
+    lock.ReadUnlock();  // the writer comes while exactly one reader is inside
+    std::thread writer([&] {
+        CWriteGuard guard(lock, 0);
+        in[1] = true;
+        WaitUntil([&] { return writerMayLeave.load(); });
+    });
+    ASSERT_TRUE(WaitUntil([&] { return MutexHeld(lock); })) << "the writer should be waiting";
+    std::thread lateReader([&] {
+        CReadGuard guard(lock, 0);
+        in[2] = true;
+    });
+    EXPECT_TRUE(StaysFalse([&] { return in[1].load() || in[2].load(); })) << "one reader is still inside";
     lock.ReadUnlock();
+    EXPECT_TRUE(WaitUntil([&] { return in[1].load(); }));
+    EXPECT_TRUE(StaysFalse([&] { return in[2].load(); })) << "the writer is inside";
+    writerMayLeave = true;
+    EXPECT_TRUE(WaitUntil([&] { return in[2].load(); }));
+    writer.join();
+    lateReader.join();
+    EXPECT_EQ(lock.GetReaderCount(), 0);
     {
         CWriteGuard guard(lock, 1);
-        EXPECT_TRUE(guard.IsOwned());
-        EXPECT_TRUE(MutexHeld(lock));
+        EXPECT_TRUE(guard.IsOwned() && MutexHeld(lock));
     }
     EXPECT_FALSE(MutexHeld(lock));
 }
@@ -95,23 +73,17 @@ TEST(RWLock, TryWriteLockWithAReaderInsideFailsAndLeavesTheMutexFree)
 TEST(RWLock, WritersAndReadersNeverOverlapUnderLoad)
 {
     CRWLock lock;
-    std::atomic<int> readers{0};
-    std::atomic<int> writers{0};
+    std::atomic<int> inside[2] = {{0}, {0}};  // readers, writers
     std::atomic<int> overlaps{0};
     std::vector<std::thread> threads;
-    for (bool write : {true, false, false, true}) {
+    for (int write : {1, 0, 0, 1}) {
         threads.emplace_back([&, write] {
             for (int i = 0; i < 2000; ++i) {
-                if (write) {
-                    CWriteGuard guard(lock, 0);
-                    overlaps += ++writers != 1 || readers.load() != 0;
-                    --writers;
-                } else {
-                    CReadGuard guard(lock, 0);
-                    ++readers;
-                    overlaps += writers.load() != 0;
-                    --readers;
-                }
+                write ? lock.WriteLock() : lock.ReadLock();
+                ++inside[write];
+                overlaps += inside[1].load() > 1 || (inside[0].load() > 0 && inside[1].load() > 0);
+                --inside[write];
+                write ? lock.WriteUnlock() : lock.ReadUnlock();
             }
         });
     }
