@@ -122,7 +122,8 @@ TEST_F(ServerTest, SyncSendsCarryFreshSequencesAndEachGetsItsOwnAnswerInTheAlloc
     std::future<int> results[2];
     for (int i = 0; i < 2; ++i) {
         results[i] = std::async(std::launch::async, [&, i] {
-            PELLAX_Message request = MakeRecord(400 + 2 * i, 12345 + i, "q" + std::to_string(i));
+            const std::string body = "q" + std::to_string(i);  // the record points into it
+            PELLAX_Message request = MakeRecord(400 + 2 * i, 12345 + i, body);
             responses[i].allocator = i == 0 ? &CountingAllocator : nullptr;
             return PELLAX_SERVER_SynSend(m_id, &request, &responses[i], 10);
         });

@@ -74,6 +74,8 @@ private:
 
 // A record around a body the caller keeps alive; a null text gives a record without data.
 PELLAX_Message MakeRecord(uint32_t command, uint32_t sequence, const std::string& body);
+// The record would point into a temporary that dies before the record is used.
+PELLAX_Message MakeRecord(uint32_t command, uint32_t sequence, std::string&& body) = delete;
 PELLAX_Message MakeRecord(uint32_t command, uint32_t sequence, const char* text);
 // The body of a filled response record, freed afterwards.
 std::string TakeBody(PELLAX_Message& response);
