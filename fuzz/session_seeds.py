@@ -1,12 +1,12 @@
 #!/usr/bin/env python3
-"""Writes the session fuzzer's seeds: short conversations built from the frame fuzzer's frames.
+"""Writes the session fuzzer's seeds: short conversations built from the hand-made frames in fuzz/frames.
 
     fuzz/session_seeds.py   (from the repository root; rewrites fuzz/corpus/session_fuzzer/)
 """
 import os
 import struct
 
-FRAMES = "fuzz/corpus/frame_fuzzer"
+FRAMES = "fuzz/frames"
 OUT = "fuzz/corpus/session_fuzzer"
 
 # The operation in the low 4 bits, bit 4 for the client side.

@@ -11,7 +11,7 @@
 #include "platform/OrvSession.h"
 #include "server/Server.h"
 #include "support/HostRecorder.h"
-#include "support/RawClientPeer.h"
+#include "support/RawSocket.h"
 #include "support/RawServerPeer.h"
 #include "support/WireFrame.h"
 
@@ -236,7 +236,7 @@ TEST_F(ClientTest, RegisterResponseSetsTheIntervalAndKeepalivesFollowEverySecond
     Clock::time_point previous = event.at;
     Clock::time_point lastAnswer = previous;
     for (int i = 0; i < 2; ++i) {
-        ASSERT_TRUE(m_peer.ReceiveCommand(10, &request, 5s));
+        ASSERT_TRUE(ReceiveData(&request));
         EXPECT_TRUE(Within(previous, Clock::now(), 0.4, 2.5)) << "keepalive " << i;
         previous = Clock::now();
         EXPECT_EQ(Text(request), "10 " + std::to_string(request.sequence & ~kSyncBit) +
@@ -294,7 +294,7 @@ TEST_F(ClientTest, DataFramesReachTheHostWithTheExtensionListReversedAndStrayAns
     }
     EXPECT_EQ(events, (std::vector<std::string>{"2 77 5 72623859790382856 payload [3:xyz] [2:] [1:ab]", "0 5 0 0 r",
                                                 "3 6 0 0 s", "2 10 0 0 next"}));
-    m_peer.CloseConnection();
+    m_peer.Close();
     ASSERT_TRUE(m_host->WaitFor(3, handle));
     EXPECT_EQ(CountLogLines("[clientID=0]Client Leave Session"), 1u);
 }
@@ -310,7 +310,7 @@ TEST_F(ClientTest, ConnectingToAClosedPortGivesEvent2AndAHangingConnectEndsAtIts
     EXPECT_EQ(CountLogLines("[clientID=0]Client join Session failed."), 1u);
 
     CRawServerPeer full(0);
-    CRawClientPeer fillers[3];
+    CRawSocket fillers[3];
     for (auto& filler : fillers) {
         filler.Connect(full.GetPort(), 300ms);
     }
@@ -416,13 +416,13 @@ TEST_F(ClientTest, ADestroyedSessionNeverNotifiesUnderItsReusedHandle)
         ASSERT_TRUE(WaitUntil([&] { return m_host->Events().back().data == "new"; }));
         flooding = false;
         flood.join();
-        m_peer.CloseConnection();
+        m_peer.Close();
         std::vector<HostEvent> events = m_host->Events();
         for (size_t i = before; i < events.size(); ++i) {
             EXPECT_TRUE(events[i].data != "old" && events[i].type != 3) << "round " << round;
         }
         ASSERT_EQ(PELLAX_CLIENT_DestroySession(0), 0);
-        newPeer.CloseConnection();
+        newPeer.Close();
     }
 
     std::atomic<int> destroyed{1};

@@ -102,19 +102,21 @@ TEST_F(HostileTest, TruncatedAndLyingFramesAreDroppedAndTheConnectionStillServes
         std::copy(length.begin(), length.end(), bytes.begin() + kWireHeaderSize + 4);
         frames.push_back(bytes);
     }
-    CRawClientPeer liar;
+    CRawSocket liar;
     int liarId = Join(liar);
     ASSERT_GE(liarId, 0);
     ExpectServedDuring([&](std::atomic<bool>& stop) {
         for (bool sent = true; sent && !stop;) {
             for (const std::vector<uint8_t>& frame : frames) {
-                sent = sent && liar.SendBytes(EncodeMessage(frame));
+                sent = sent && liar.SendAll(EncodeMessage(frame));
             }
             // Messages cut short by the connection's end: the peer announced more than it sent.
             for (size_t cut : {0, 3, 100, 200}) {
                 std::vector<uint8_t> message = EncodeMessage(RequestWithExtensions(5));
                 message.resize(kWireLengthPrefix + cut);
-                CRawSocket::Connect(m_port).SendAll(message);
+                CRawSocket quitter;
+                quitter.Connect(m_port);
+                quitter.SendAll(message);
             }
             std::this_thread::sleep_for(5ms);
         }
@@ -137,8 +139,8 @@ TEST_F(HostileTest, LengthPrefixesOfZeroAndOverSixtyFourMebibytesCloseOnlyThatCo
     ExpectServedDuring([&](std::atomic<bool>& stop) {
         const uint32_t prefixes[] = {0u, 64u * 1024u * 1024u + 1u, 0x80000000u, 0xFFFFFFFFu};
         for (size_t round = 0; !stop; ++round) {
-            CRawSocket socket = CRawSocket::Connect(m_port);
-            opened += socket.IsValid();
+            CRawSocket socket;
+            opened += socket.Connect(m_port);
             closed += socket.IsValid() && socket.SendAll(BigEndianLength(prefixes[round % 4])) && socket.WaitClosed(5s);
         }
     });
@@ -154,7 +156,7 @@ TEST_F(HostileTest, SlowSendersAnnouncingSixtyFourMebibytesCostLittleMemoryAndBl
     size_t peak = before;
     ExpectServedDuring([&](std::atomic<bool>& stop) {
         for (CRawSocket& sender : senders) {
-            sender = CRawSocket::Connect(m_port);
+            sender.Connect(m_port);
             sender.SendAll(BigEndianLength(64u * 1024u * 1024u));
         }
         for (; !stop; std::this_thread::sleep_for(20ms)) {
@@ -179,7 +181,7 @@ TEST_F(HostileTest, AFloodOfRegisterAndKeepaliveFramesFromManyConnectionsIsAnswe
     RaiseFdLimit(connections * 2 + 1024);
     std::vector<CRawSocket> flood(connections);
     for (CRawSocket& socket : flood) {
-        ASSERT_TRUE((socket = CRawSocket::Connect(m_port)).IsValid());
+        ASSERT_TRUE(socket.Connect(m_port));
     }
     // The probe holds one of the 1024 ids: a full flood may see its last connection refused.
     size_t servable = std::min<size_t>(connections, 1023);

@@ -14,7 +14,7 @@
 #include "server/Server.h"
 #include "support/FreePort.h"
 #include "support/HostRecorder.h"
-#include "support/RawClientPeer.h"
+#include "support/RawSocket.h"
 
 namespace pellax_test {
 
@@ -42,13 +42,13 @@ protected:
         return created ? m_port = COrvSingletonT<ORV::PELLAX::CServer>::Instance()->GetListenPort() : 0;
     }
     // Connects the peer and waits for notification 1; returns the client id or -1.
-    int Join(CRawClientPeer& peer, std::chrono::milliseconds limit = kWaitLimit)
+    int Join(CRawSocket& peer, std::chrono::milliseconds limit = kWaitLimit)
     {
         size_t before = m_host->Count(1);
         bool joined = peer.Connect(m_port) && m_host->WaitForCount(1, before + 1, -1, limit);
         return joined ? static_cast<int>(m_host->Events(1)[before].id) : -1;
     }
-    static WireFrame Next(CRawClientPeer& peer)
+    static WireFrame Next(CRawSocket& peer)
     {
         WireFrame frame;
         EXPECT_TRUE(peer.ReceiveFrame(&frame)) << "no frame came";
@@ -68,7 +68,7 @@ protected:
     std::unique_ptr<CHostRecorder> m_host;
     std::unique_ptr<CHostRecorder> m_client;
     uint16_t m_port = 0;
-    CRawClientPeer m_peer;
+    CRawSocket m_peer;
     int m_id = -1;
     unsigned int m_registeredId = ~0u;
 };

@@ -42,13 +42,14 @@ TEST_F(ServerTest, FramesCrossTheWireByteExactBothWays)
     message.ext = &head;
     ASSERT_EQ(PELLAX_SERVER_Send(m_id, &message), 0);
     std::vector<uint8_t> bytes;
-    ASSERT_TRUE(m_peer.ReceiveBytes(&bytes));
+    ASSERT_TRUE(m_peer.ReadMessage(&bytes));
     ASSERT_EQ(bytes.size(), 156u + 19u + 11u);
     // Version, the flag's low byte, sequence, command, body length, extension area length, entries, body.
-    EXPECT_EQ(std::make_tuple(bytes[0], bytes[3], GetU32(&bytes[4]), GetU32(&bytes[16]), GetU32(&bytes[20]),
-                              GetU16(&bytes[24]), std::vector<uint8_t>(bytes.begin() + 156, bytes.begin() + 175),
+    EXPECT_EQ(std::make_tuple(bytes[0], bytes[3], GetBigEndian(&bytes[4], 4), GetBigEndian(&bytes[16], 4),
+                              GetBigEndian(&bytes[20], 4), GetBigEndian(&bytes[24], 2),
+                              std::vector<uint8_t>(bytes.begin() + 156, bytes.begin() + 175),
                               std::string(bytes.begin() + 175, bytes.end())),
-              std::make_tuple(uint8_t(1), uint8_t(0xFE), 0x01020304u, 2000u, 11u, uint16_t(19),
+              std::make_tuple(uint8_t(1), uint8_t(0xFE), uint64_t{0x01020304}, uint64_t{2000}, uint64_t{11}, uint64_t{19},
                               std::vector<uint8_t>{0, 0, 0, 7, 0, 0, 0, 3, 1, 2, 3, 0, 0, 0, 8, 0, 0, 0, 0}, body));
     // The host hears extensions in reverse order; odd commands nobody waits for are data too.
     WireFrame frame = MakeFrame(1000, 0x1234, std::string("ab\0cd", 5));
@@ -198,7 +199,7 @@ TEST_F(ServerTest, InsideANotificationASyncSendReturnsAtOnceAndADestroyDoesNotDe
 // The idle client has a synchronous call waiting on it, the other one keeps sending.
 TEST_F(ServerTest, DestroyClosesEveryClientAndNoNotificationStartsAfterItReturns)
 {
-    CRawClientPeer idle;
+    CRawSocket idle;
     int idleId = -1;
     ASSERT_TRUE(StartAndJoin() && (idleId = Join(idle)) >= 0);
     std::future<int> waited = std::async(std::launch::async, [&] {
@@ -236,7 +237,7 @@ TEST_F(ServerTest, ThousandTwentyFourClientsAreServedTheNextIsRefusedAndAFreedId
         GTEST_SKIP() << "cannot raise the open-file limit";
     }
     ASSERT_NE(StartServer(), 0);
-    std::vector<CRawClientPeer> peers(1025);
+    std::vector<CRawSocket> peers(1025);
     for (size_t i = 0; i < peers.size(); ++i) {  // the last one once the others have joined
         ASSERT_TRUE(peers[i].Connect(m_port) && (i != 1023 || m_host->WaitForCount(1, 1024, -1, 30s)));
     }
@@ -330,7 +331,7 @@ TEST_F(ServerTest, SilentClientIsDroppedALittleAfterTwiceTheTimeout)
     ASSERT_NE(StartServer("{\"keepalive-interval\":1,\"keepalive-timeout\":1}"), 0);
     // Taken before the join: the server's clock for the silent client starts somewhere inside it.
     auto joined = std::chrono::steady_clock::now();
-    CRawClientPeer dropped;
+    CRawSocket dropped;
     int id = -1;
     ASSERT_TRUE((m_id = Join(m_peer)) >= 0 && (id = Join(dropped)) >= 0);
     PELLAX_Message message = MakeRecord(2, 0, "x");

@@ -4,7 +4,8 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
+#include <iterator>
+#include <numeric>
 
 namespace pellax_test {
 
@@ -97,7 +98,6 @@ int CHostRecorder::OnNotify(unsigned int id, unsigned int type, PELLAX_Message* 
         Hook hook;
         {
             std::lock_guard<std::mutex> guard(host->m_mutex);
-            host->m_typeCounts[type % 8] += data ? 0 : 1;
             host->m_events.push_back(event);
             hook = host->m_hook;
         }
@@ -134,58 +134,36 @@ void CHostRecorder::Reply(unsigned int id, PELLAX_Message* message)
     }
 }
 
-std::vector<HostEvent> CHostRecorder::Events()
-{
-    std::lock_guard<std::mutex> guard(m_mutex);
-    return m_events;
-}
-
-std::vector<HostEvent> CHostRecorder::Events(unsigned int type)
+std::vector<HostEvent> CHostRecorder::Events(int type, int id)
 {
     std::lock_guard<std::mutex> guard(m_mutex);
     std::vector<HostEvent> found;
-    std::copy_if(m_events.begin(), m_events.end(), std::back_inserter(found),
-                 [type](const HostEvent& event) { return event.type == type; });
+    std::copy_if(m_events.begin(), m_events.end(), std::back_inserter(found), [&](const HostEvent& event) {
+        return (type < 0 || event.type == static_cast<unsigned int>(type)) && (id < 0 || event.id == static_cast<unsigned int>(id));
+    });
     return found;
 }
 
 size_t CHostRecorder::Count(unsigned int type, int id)
 {
+    if (type != 0) {
+        return Events(static_cast<int>(type), id).size();
+    }
     std::lock_guard<std::mutex> guard(m_mutex);
-    if (type == 0) {
-        if (id >= 0) {
-            return static_cast<size_t>(id) < m_dataCounts.size() ? m_dataCounts[static_cast<size_t>(id)] : 0;
-        }
-        size_t total = 0;
-        for (size_t count : m_dataCounts) {
-            total += count;
-        }
-        return total;
+    if (id >= 0) {
+        return static_cast<size_t>(id) < m_dataCounts.size() ? m_dataCounts[static_cast<size_t>(id)] : 0;
     }
-    if (id < 0) {
-        return m_typeCounts[type % 8];
-    }
-    return static_cast<size_t>(std::count_if(m_events.begin(), m_events.end(), [&](const HostEvent& event) {
-        return event.type == type && (id < 0 || event.id == static_cast<unsigned int>(id));
-    }));
+    return std::accumulate(m_dataCounts.begin(), m_dataCounts.end(), size_t{0});
 }
 
 bool CHostRecorder::WaitFor(unsigned int type, int id, HostEvent* found, std::chrono::milliseconds limit)
 {
-    return WaitUntil(
-        [&] {
-            std::lock_guard<std::mutex> guard(m_mutex);
-            for (const HostEvent& event : m_events) {
-                if (event.type == type && (id < 0 || event.id == static_cast<unsigned int>(id))) {
-                    if (found != nullptr) {
-                        *found = event;
-                    }
-                    return true;
-                }
-            }
-            return false;
-        },
-        limit);
+    std::vector<HostEvent> events;
+    bool seen = WaitUntil([&] { return !(events = Events(static_cast<int>(type), id)).empty(); }, limit);
+    if (seen && found != nullptr) {
+        *found = events.front();
+    }
+    return seen;
 }
 
 bool CHostRecorder::WaitForCount(unsigned int type, size_t count, int id, std::chrono::milliseconds limit)

@@ -48,8 +48,8 @@ public:
     void AnswerRequests(Answer answer = nullptr);
     void SetHook(Hook hook);
 
-    std::vector<HostEvent> Events();
-    std::vector<HostEvent> Events(unsigned int type);
+    // Every event of the type and id (all of them for -1), in the order they came.
+    std::vector<HostEvent> Events(int type = -1, int id = -1);
     size_t Count(unsigned int type, int id = -1);
     // The first event of the type (and id, unless -1), waiting for it within the limit.
     bool WaitFor(unsigned int type, int id, HostEvent* found = nullptr,
@@ -66,7 +66,6 @@ private:
     std::mutex m_mutex;
     std::vector<HostEvent> m_events;
     std::vector<size_t> m_dataCounts;  // by id
-    size_t m_typeCounts[8] = {};       // by type, so counting stays cheap under a flood
     Answer m_answer;
     bool m_bAnswering = false;
     Hook m_hook;

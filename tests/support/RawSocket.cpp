@@ -1,6 +1,5 @@
 #include "support/RawSocket.h"
 
-#include "PlainSocket.h"
 #include "support/FreePort.h"
 
 namespace pellax_test {
@@ -13,21 +12,12 @@ int Milliseconds(std::chrono::milliseconds limit)
 {
     return static_cast<int>(limit.count() < 0 ? 0 : limit.count());
 }
-
-std::chrono::milliseconds Left(std::chrono::steady_clock::time_point deadline)
-{
-    return std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-}
 }  // namespace
 
-CRawSocket CRawSocket::Connect(uint16_t port, std::chrono::milliseconds limit)
+bool CRawSocket::Connect(uint16_t port, std::chrono::milliseconds limit)
 {
-    return CRawSocket(pellax_tool::Connect(port, Milliseconds(limit)));
-}
-
-CRawSocket CRawSocket::Listen(int backlog, uint16_t* port)
-{
-    return CRawSocket(pellax_tool::Listen(*port, backlog));
+    m_socket = pellax_tool::Connect(port, Milliseconds(limit));
+    return IsValid();
 }
 
 CRawSocket CRawSocket::Accept(std::chrono::milliseconds limit)
@@ -40,29 +30,18 @@ CRawSocket CRawSocket::Accept(std::chrono::milliseconds limit)
 
 bool CRawSocket::SendAll(const std::vector<uint8_t>& bytes)
 {
-    return pellax_tool::WriteAll(m_socket.Fd(), bytes.data(), bytes.size());
-}
-
-bool CRawSocket::ReadExactly(std::vector<uint8_t>* bytes, size_t n, std::chrono::milliseconds limit)
-{
-    auto deadline = std::chrono::steady_clock::now() + limit;
-    bytes->resize(n);
-    for (size_t done = 0; done < n;) {
-        long got = IsValid() ? pellax_tool::ReceiveSome(m_socket.Fd(), bytes->data() + done, n - done,
-                                                        Milliseconds(Left(deadline)))
-                             : 0;
-        if (got <= 0) {
-            return false;
-        }
-        done += static_cast<size_t>(got);
-    }
-    return true;
+    return IsValid() && pellax_tool::WriteAll(m_socket.Fd(), bytes.data(), bytes.size());
 }
 
 bool CRawSocket::ReadMessage(std::vector<uint8_t>* body, std::chrono::milliseconds limit)
 {
-    std::vector<uint8_t> prefix;
-    return ReadExactly(&prefix, 4, limit) && ReadExactly(body, GetU32(prefix.data()), limit);
+    return IsValid() && pellax_tool::ReadFrame(m_socket.Fd(), *body, Milliseconds(limit));
+}
+
+bool CRawSocket::ReceiveFrame(WireFrame* frame, std::chrono::milliseconds limit)
+{
+    std::vector<uint8_t> bytes;
+    return ReadMessage(&bytes, limit) && DecodeFrame(bytes, frame);
 }
 
 bool CRawSocket::WaitClosed(std::chrono::milliseconds limit)
@@ -70,18 +49,13 @@ bool CRawSocket::WaitClosed(std::chrono::milliseconds limit)
     auto deadline = std::chrono::steady_clock::now() + limit;
     uint8_t buffer[4096];
     while (IsValid()) {
-        long got = pellax_tool::ReceiveSome(m_socket.Fd(), buffer, sizeof(buffer), Milliseconds(Left(deadline)));
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        long got = pellax_tool::ReceiveSome(m_socket.Fd(), buffer, sizeof(buffer), Milliseconds(left));
         if (got <= 0) {
             return got == 0;
         }
     }
     return false;
-}
-
-bool CRawSocket::ReceiveFrame(WireFrame* frame, std::chrono::milliseconds limit)
-{
-    std::vector<uint8_t> bytes;
-    return ReadMessage(&bytes, limit) && DecodeFrame(bytes, frame);
 }
 
 bool CRawSocket::ReceivesNothing(std::chrono::milliseconds window)
@@ -96,7 +70,7 @@ uint16_t PickFreePort()
 
 bool IsListening(uint16_t port)
 {
-    return CRawSocket::Connect(port, std::chrono::milliseconds(2000)).IsValid();
+    return CRawSocket().Connect(port, std::chrono::milliseconds(2000));
 }
 
 }  // namespace pellax_test

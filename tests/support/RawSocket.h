@@ -1,11 +1,10 @@
 // A plain blocking TCP socket on 127.0.0.1 for tests that play the far end of the transport by hand,
-// in raw bytes or in whole frames, and the bounded waits and process counters those tests need.
+// in raw bytes or in whole frames, and the process counters those tests need. Every wait is bounded.
 #ifndef PELLAX_TEST_SUPPORT_RAW_SOCKET_H
 #define PELLAX_TEST_SUPPORT_RAW_SOCKET_H
 
 #include <chrono>
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -15,34 +14,28 @@
 
 namespace pellax_test {
 
-constexpr std::chrono::milliseconds kRawSocketWait{10000};
-
 class CRawSocket {
 public:
     CRawSocket() = default;
     explicit CRawSocket(pellax_tool::Socket socket) : m_socket(std::move(socket)) {}
 
-    // A connected socket, or an invalid one when the connect failed or did not complete within the limit.
-    static CRawSocket Connect(uint16_t port, std::chrono::milliseconds limit = kRawSocketWait);
     // A listening socket on an ephemeral port of 127.0.0.1.
-    static CRawSocket Listen(int backlog, uint16_t* port);
-
+    static CRawSocket Listen(int backlog, uint16_t* port) { return CRawSocket(pellax_tool::Listen(*port, backlog)); }
+    // Replaces any earlier connection; false when refused or not made within the limit.
+    bool Connect(uint16_t port, std::chrono::milliseconds limit = kWaitLimit);
     bool IsValid() const { return m_socket.IsValid(); }
     void Close() { m_socket = pellax_tool::Socket(); }
     // A connection from the listen queue within the limit, or an invalid socket.
-    CRawSocket Accept(std::chrono::milliseconds limit = kRawSocketWait);
+    CRawSocket Accept(std::chrono::milliseconds limit = kWaitLimit);
 
     bool SendAll(const std::vector<uint8_t>& bytes);
-    // Exactly n bytes within the limit; false on time-out or close.
-    bool ReadExactly(std::vector<uint8_t>* bytes, size_t n, std::chrono::milliseconds limit = kRawSocketWait);
-    // One length-prefixed message's body.
-    bool ReadMessage(std::vector<uint8_t>* body, std::chrono::milliseconds limit = kRawSocketWait);
-    // True when the far end closes (or resets) within the limit; bytes still arriving are skipped.
-    bool WaitClosed(std::chrono::milliseconds limit = kRawSocketWait);
-
     bool SendFrame(const WireFrame& frame) { return SendAll(EncodeMessage(frame)); }
+    // One length-prefixed message's body, each wait for more bytes within the limit.
+    bool ReadMessage(std::vector<uint8_t>* body, std::chrono::milliseconds limit = kWaitLimit);
     // One message parsed as a frame; false on time-out, close or when it is not a well-formed frame.
-    bool ReceiveFrame(WireFrame* frame, std::chrono::milliseconds limit = kRawSocketWait);
+    bool ReceiveFrame(WireFrame* frame, std::chrono::milliseconds limit = kWaitLimit);
+    // True when the far end closes (or resets) within the limit; bytes still arriving are skipped.
+    bool WaitClosed(std::chrono::milliseconds limit = kWaitLimit);
     // True when nothing arrives and the connection stays open for the whole window.
     bool ReceivesNothing(std::chrono::milliseconds window = kQuietWindow);
 
@@ -50,8 +43,7 @@ private:
     pellax_tool::Socket m_socket;
 };
 
-
-// Threads and open descriptors (on Windows, handles) of this process.
+// Threads and open descriptors of this process.
 size_t CountThreads();
 size_t CountOpenFds();
 // Each open descriptor with what it refers to ("7:socket:[1234] 8:anon_inode:[eventpoll] ..."), so a

@@ -24,15 +24,12 @@ struct WireExt {
 };
 
 struct WireFrame {
-    uint8_t version = 1;
     uint8_t flag = 0;
     uint32_t sequence = 0;
     uint64_t timestamp = 0;
     uint32_t command = 0;
     std::vector<WireExt> exts;
     std::vector<uint8_t> body;
-    std::string spanId;   // at most 32 characters
-    std::string traceId;  // at most 32 characters
     // Lie in the header fields to build malformed frames; unset means the true value.
     std::optional<uint32_t> bodyLengthField;
     std::optional<uint16_t> extLengthField;
@@ -41,12 +38,9 @@ struct WireFrame {
     void SetBody(const std::string& text) { body.assign(text.begin(), text.end()); }
 };
 
-void PutU16(std::vector<uint8_t>& out, uint16_t value);
-void PutU32(std::vector<uint8_t>& out, uint32_t value);
-void PutU64(std::vector<uint8_t>& out, uint64_t value);
-uint16_t GetU16(const uint8_t* in);
-uint32_t GetU32(const uint8_t* in);
-uint64_t GetU64(const uint8_t* in);
+// Big-endian integers of the given width in bytes.
+void PutBigEndian(std::vector<uint8_t>& out, uint64_t value, int bytes);
+uint64_t GetBigEndian(const uint8_t* in, int bytes);
 
 std::vector<uint8_t> BigEndianLength(uint32_t length);
 // Recognisable bytes: body i of a test holds (seed + index) patterns that a mix-up would break.

@@ -35,15 +35,15 @@ bool ReadAllWithin(SocketFd fd, void* data, size_t length, int timeoutMs)
     return true;
 }
 
-bool ReadFrame(SocketFd fd, std::vector<uint8_t>& buffer)
+bool ReadFrame(SocketFd fd, std::vector<uint8_t>& buffer, int timeoutMs)
 {
     uint8_t prefix[4];
-    if (!ReadAll(fd, prefix, sizeof(prefix))) {
+    if (!ReadAllWithin(fd, prefix, sizeof(prefix), timeoutMs)) {
         return false;
     }
     buffer.resize(static_cast<size_t>(prefix[0]) << 24 | static_cast<size_t>(prefix[1]) << 16 |
                   static_cast<size_t>(prefix[2]) << 8 | prefix[3]);
-    return ReadAll(fd, buffer.data(), buffer.size());
+    return ReadAllWithin(fd, buffer.data(), buffer.size(), timeoutMs);
 }
 
 }  // namespace pellax_tool

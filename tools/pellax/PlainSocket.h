@@ -52,8 +52,8 @@ long ReceiveSome(SocketFd fd, void* data, size_t length, int timeoutMs);
 
 bool WriteAll(SocketFd fd, const void* data, size_t length);
 bool ReadAll(SocketFd fd, void* data, size_t length);
-// One length-prefixed frame, without its prefix, into buffer.
-bool ReadFrame(SocketFd fd, std::vector<uint8_t>& buffer);
+// One length-prefixed frame, without its prefix, into buffer; each wait for more bounded by timeoutMs.
+bool ReadFrame(SocketFd fd, std::vector<uint8_t>& buffer, int timeoutMs = -1);
 // Exactly length bytes, each wait for more bounded by timeoutMs.
 bool ReadAllWithin(SocketFd fd, void* data, size_t length, int timeoutMs);
 // True when the peer closed (or reset) the connection within timeoutMs.

@@ -1,9 +1,9 @@
-#include <dirent.h>
 #include <sys/resource.h>
-#include <unistd.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <fstream>
+#include <iterator>
 
 #include "support/HostRecorder.h"
 #include "support/RawSocket.h"
@@ -11,20 +11,12 @@
 namespace pellax_test {
 
 namespace {
+namespace fs = std::filesystem;
+
 size_t CountDirectory(const char* path)
 {
-    DIR* directory = ::opendir(path);
-    if (directory == nullptr) {
-        return 0;
-    }
-    size_t count = 0;
-    while (dirent* entry = ::readdir(directory)) {
-        if (entry->d_name[0] != '.') {
-            ++count;
-        }
-    }
-    ::closedir(directory);
-    return count;
+    std::error_code error;
+    return static_cast<size_t>(std::distance(fs::directory_iterator(path, error), fs::directory_iterator()));
 }
 }  // namespace
 
@@ -41,21 +33,10 @@ size_t CountOpenFds()
 std::string DescribeOpenFds()
 {
     std::string text;
-    DIR* directory = ::opendir("/proc/self/fd");
-    if (directory == nullptr) {
-        return text;
+    std::error_code error;
+    for (const fs::directory_entry& entry : fs::directory_iterator("/proc/self/fd", error)) {
+        text += entry.path().filename().string() + ":" + fs::read_symlink(entry.path(), error).string() + " ";
     }
-    while (dirent* entry = ::readdir(directory)) {
-        if (entry->d_name[0] == '.') {
-            continue;
-        }
-        std::string path = std::string("/proc/self/fd/") + entry->d_name;
-        char target[256];
-        ssize_t length = ::readlink(path.c_str(), target, sizeof(target) - 1);
-        target[length > 0 ? length : 0] = '\0';
-        text += std::string(entry->d_name) + ":" + target + " ";
-    }
-    ::closedir(directory);
     return text;
 }
 
