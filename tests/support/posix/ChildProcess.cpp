@@ -9,38 +9,27 @@ namespace pellax_test {
 
 const bool CChildProcess::kCtrlC = true;
 
-bool CChildProcess::Start(const std::string& program, const std::vector<std::string>& arguments)
+void CChildProcess::Start(const std::string& program, const std::vector<std::string>& arguments)
 {
     std::vector<char*> argv{const_cast<char*>(program.c_str())};
     for (const std::string& argument : arguments) {
         argv.push_back(const_cast<char*>(argument.c_str()));
     }
     argv.push_back(nullptr);
-    int fds[2];
-    if (pipe2(fds, O_CLOEXEC) != 0) {
-        return false;
+    int output = open(m_outputPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (output < 0) {
+        return;
     }
     pid_t pid = fork();
     if (pid == 0) {
         // Only calls that are safe between fork and exec in a threaded process.
-        dup2(fds[1], 1);
-        dup2(fds[1], 2);
+        dup2(output, 1);
+        dup2(output, 2);
         execv(program.c_str(), argv.data());
         _exit(127);
     }
-    close(fds[1]);
-    m_output = fds[0];
+    close(output);
     m_process = pid > 0 ? pid : -1;
-    return true;
-}
-
-long CChildProcess::ReadSome(char* buffer, size_t size)
-{
-    long got = read(static_cast<int>(m_output), buffer, size);
-    if (got <= 0) {
-        close(static_cast<int>(m_output));
-    }
-    return got;
 }
 
 bool CChildProcess::Exited(int* code)

@@ -6,7 +6,7 @@ namespace pellax_test {
 
 const bool CChildProcess::kCtrlC = false;
 
-bool CChildProcess::Start(const std::string& program, const std::vector<std::string>& arguments)
+void CChildProcess::Start(const std::string& program, const std::vector<std::string>& arguments)
 {
     // A cross-built test running under Wine is given the tool's Unix path; Wine shows the Unix root as Z:.
     std::string commandLine = "\"" + (program.rfind('/', 0) == 0 ? "Z:" + program : program) + "\"";
@@ -14,37 +14,22 @@ bool CChildProcess::Start(const std::string& program, const std::vector<std::str
         commandLine += " \"" + argument + "\"";
     }
     SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
-    HANDLE readEnd = nullptr;
-    HANDLE writeEnd = nullptr;
-    if (!CreatePipe(&readEnd, &writeEnd, &inherit, 0)) {
-        return false;
+    HANDLE output = CreateFileA(m_outputPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                &inherit, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (output == INVALID_HANDLE_VALUE) {
+        return;
     }
-    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
     STARTUPINFOA startup{};
     startup.cb = sizeof(startup);
     startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdOutput = writeEnd;
-    startup.hStdError = writeEnd;
+    startup.hStdOutput = output;
+    startup.hStdError = output;
     PROCESS_INFORMATION process{};
-    bool started = CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
-                                  &process) != 0;
-    CloseHandle(writeEnd);
-    m_output = reinterpret_cast<std::intptr_t>(readEnd);
-    if (started) {
+    if (CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process)) {
         CloseHandle(process.hThread);
         m_process = reinterpret_cast<std::intptr_t>(process.hProcess);
     }
-    return true;
-}
-
-long CChildProcess::ReadSome(char* buffer, size_t size)
-{
-    DWORD got = 0;
-    if (!ReadFile(reinterpret_cast<HANDLE>(m_output), buffer, static_cast<DWORD>(size), &got, nullptr) || got == 0) {
-        CloseHandle(reinterpret_cast<HANDLE>(m_output));
-        return 0;
-    }
-    return static_cast<long>(got);
+    CloseHandle(output);
 }
 
 bool CChildProcess::Exited(int* code)
