@@ -220,7 +220,7 @@ template <class Call> void SyncCall(CInput& in, Call call)
 }
 
 // Bit 4 of an operation byte sends it to the client side; the transport's operations come first.
-enum Operation : uint8_t { kJoin, kFrame, kPeerLeave, kCanSend, kTick, kHostSend, kHostLeave, kHostUserData, kHostSyncSend, kRecreate };
+enum Operation : uint8_t { kJoin, kFrame, kPeerLeave, kTick, kHostSend, kHostLeave, kHostUserData, kHostSyncSend, kRecreate };
 
 Operation OperationOf(uint8_t op)
 {
@@ -241,8 +241,6 @@ void RunTransportOperation(Operation operation, bool toClient, size_t slot, CInp
     } else if (operation == kPeerLeave) {
         uint32_t reason = ORV_REASON_PEER_CLOSED + in.Byte() % 5;
         toClient ? client->PeerLeave(reason) : server->Leave(slot, reason);
-    } else if (operation == kCanSend) {
-        toClient ? client->CanSendAgain() : server->CanSendAgain(slot);
     } else if (IOrvTimerSink* sink = (g_tick += in.Byte() * 1000u, toClient ? client->TimerSink() : server->TimerSink())) {
         sink->OnTimer(nullptr);
     }

@@ -10,8 +10,8 @@ FRAMES = "fuzz/frames"
 OUT = "fuzz/corpus/session_fuzzer"
 
 # The operation in the low 4 bits, bit 4 for the client side.
-(S_JOIN, S_FRAME, S_PEER_LEAVE, S_CAN_SEND, S_TICK, S_SEND, S_LEAVE, S_USER_DATA, S_SYNC, S_RECREATE) = range(10)
-(C_JOIN, C_FRAME, C_PEER_LEAVE, C_CAN_SEND, C_TICK, C_SEND, _, C_USER_DATA, C_SYNC, C_RECREATE) = range(16, 26)
+(S_JOIN, S_FRAME, S_PEER_LEAVE, S_TICK, S_SEND, S_LEAVE, S_USER_DATA, S_SYNC, S_RECREATE) = range(9)
+(C_JOIN, C_FRAME, C_PEER_LEAVE, C_TICK, C_SEND, _, C_USER_DATA, C_SYNC, C_RECREATE) = range(16, 25)
 
 
 def frame(name):
@@ -50,7 +50,7 @@ SEEDS = {
     + op(C_JOIN) + b"\x00" + op(C_FRAME) + chunk(frame("sync-response"))
     + op(C_SYNC) + host_message(10, 0, 0, b"client asks") + chunk(frame("sync-response")),
     "lifecycle": op(S_JOIN, 0) + op(S_JOIN, 1) + op(S_JOIN, 2) + op(S_LEAVE, 1) + op(S_PEER_LEAVE, 0)
-    + b"\x00" + op(S_SEND, 2) + host_message(2, 0, 0, b"x" * 4000) + op(S_CAN_SEND) + op(S_TICK) + b"\x05"
+    + b"\x00" + op(S_SEND, 2) + host_message(2, 0, 0, b"x" * 4000) + op(S_TICK) + b"\x05"
     + op(S_JOIN, 3) + op(S_RECREATE) + b"\x02" + op(S_JOIN, 0) + op(C_JOIN) + b"\x00" + op(C_TICK) + b"\x10"
     + op(C_PEER_LEAVE) + b"\x01" + op(C_RECREATE) + op(C_JOIN) + b"\x02",
 }

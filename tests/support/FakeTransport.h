@@ -1,8 +1,7 @@
 // A transport made of fakes and a clock the caller moves, for tests and fuzzers alike.
 //
 // The library's sessions run on top as they would on TCP (SetSessionManagerForTest puts the fakes in),
-// but the caller decides when peers join, what frames arrive, when a peer leaves or reads its queue, and
-// what time it is: keepalive scans run when the caller calls the session's timer sink, at the tick the
+// but the caller decides when peers join, what frames arrive, when a peer leaves, and what time it is: keepalive scans run when the caller calls the session's timer sink, at the tick the
 // caller set. Transport callbacks run on one event thread, as the real transport's do.
 #ifndef PELLAX_TESTS_SUPPORT_FAKE_TRANSPORT_H
 #define PELLAX_TESTS_SUPPORT_FAKE_TRANSPORT_H
@@ -27,8 +26,7 @@ namespace pellax_fake {
 
 using namespace ORV::PELLAX;
 
-constexpr size_t kSlots = 4;             // connections a fake server holds at once
-constexpr size_t kMaxQueuedFrames = 32;  // a peer that has not read this many refuses more
+constexpr size_t kSlots = 4;  // connections a fake server holds at once
 
 inline void Check(bool condition, const char* what)
 {
@@ -58,13 +56,11 @@ inline void RunOnEventThread(const std::function<void()>& task)
     }
 }
 
-// One end of a connection that never reads by itself: it refuses frames once its queue is full, and the
-// library hears it may send again when the caller says the peer read its queue.
+// One end of a connection, which takes every frame sent while it is open.
 struct CPeer {
     bool live = false;     // joined and not yet left
     bool closing = false;  // Disconnect asked; the leave is still to come
     uint32_t reason = 0;
-    size_t queued = 0;
 
     // Under g_mutex; the answers are for the caller to deliver. The library hands the transport whole
     // frames: each decodes to exactly its header and body.
@@ -80,10 +76,6 @@ struct CPeer {
         if (!live || closing) {
             return ORV_ERROR_CLOSED;
         }
-        if (queued >= kMaxQueuedFrames) {
-            return ORV_ERROR_WOULD_BLOCK;
-        }
-        ++queued;
         if (g_answer && header) {
             *answers = g_answer(*frame, header);
         }
@@ -234,15 +226,6 @@ public:
         sink->OnLeave(this, id.Get(), reason);
     }
 
-    // The peer read its queue.
-    void CanSendAgain(size_t slot)
-    {
-        CRefPtr<CFakeID> id = Slot(slot);
-        if (IOrvServerSessionSink* sink = Sink(id, true); sink != nullptr) {
-            sink->OnCanSendAgain(this, id.Get(), 0);
-        }
-    }
-
     IOrvTimerSink* TimerSink() { return dynamic_cast<IOrvTimerSink*>(m_pSink.load()); }
 
     // Every connection still open leaves, and the slots are emptied.
@@ -261,15 +244,11 @@ private:
         std::lock_guard<std::mutex> lock(g_mutex);
         return m_slots[slot];
     }
-    // The sink, while the connection is open; emptying its queue first when asked.
-    IOrvServerSessionSink* Sink(const CRefPtr<CFakeID>& id, bool drain = false)
+    // The sink, while the connection is open.
+    IOrvServerSessionSink* Sink(const CRefPtr<CFakeID>& id)
     {
         std::lock_guard<std::mutex> lock(g_mutex);
-        if (!id || !id->peer.Open()) {
-            return nullptr;
-        }
-        id->peer.queued = drain ? 0 : id->peer.queued;
-        return m_pSink;
+        return id && id->peer.Open() ? m_pSink.load() : nullptr;
     }
     void Deliver(const CRefPtr<CFakeID>& id, const MessageBlockPtr& frame)
     {
@@ -349,28 +328,20 @@ public:
     }
     void PeerLeave(uint32_t reason)
     {
-        if (IOrvClientSessionSink* sink = Sink(false, true); sink != nullptr) {
-            sink->OnLeave(this, reason);
-        }
-    }
-    // The peer read its queue.
-    void CanSendAgain()
-    {
         if (IOrvClientSessionSink* sink = Sink(true); sink != nullptr) {
-            sink->OnCanSendAgain(this, 0);
+            sink->OnLeave(this, reason);
         }
     }
     IOrvTimerSink* TimerSink() { return dynamic_cast<IOrvTimerSink*>(Sink()); }
 
 private:
-    // The sink while joined; emptying the peer's queue, or ending the connection, when asked.
-    IOrvClientSessionSink* Sink(bool drain = false, bool end = false)
+    // The sink while joined; ending the connection when asked.
+    IOrvClientSessionSink* Sink(bool end = false)
     {
         std::lock_guard<std::mutex> lock(g_mutex);
         if (!m_peer.live) {
             return nullptr;
         }
-        m_peer.queued = drain ? 0 : m_peer.queued;
         m_peer.live = !end;
         m_bEnded = end;
         return m_pSink;
