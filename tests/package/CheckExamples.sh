@@ -1,11 +1,15 @@
 #!/usr/bin/env bash
-# Builds the examples against the installed package (find_package and pkg-config) and runs the
-# example server and client against each other on a free loopback port.
+# Installs the build into a fresh prefix, builds the examples against it (find_package and pkg-config)
+# and runs the example server and client against each other on a free loopback port.
 set -euo pipefail
 build_dir=$1 work_dir=$2 examples_dir=$3 cc=$4
 prefix=$work_dir/prefix
 rm -rf "$work_dir"
 cmake --install "$build_dir" --prefix "$prefix" >/dev/null
+for file in include/pellax.h lib/libpellax.so lib/libpellax.so.1 lib/pkgconfig/pellax.pc \
+            lib/cmake/Pellax/PellaxConfig.cmake lib/cmake/Pellax/PellaxConfigVersion.cmake; do
+    [ -e "$prefix/$file" ] || { echo "not installed: $file"; exit 1; }
+done
 
 cmake -S "$examples_dir" -B "$work_dir/by-cmake" -DCMAKE_PREFIX_PATH="$prefix" -DCMAKE_C_COMPILER="$cc" >/dev/null
 cmake --build "$work_dir/by-cmake" >/dev/null
