@@ -54,11 +54,6 @@ struct CInput {
     }
 };
 
-MessageBlockPtr Block(const std::vector<uint8_t>& bytes)
-{
-    return COrvMessageBlock::Create(bytes.data(), bytes.size());
-}
-
 // Every byte the host is shown is read, so a record pointing past its memory is caught here.
 void TouchRecord(const PELLAX_Message* message)
 {

@@ -49,14 +49,6 @@ std::string Text(const HostEvent& event)
     return text;
 }
 
-std::atomic<int> g_allocations{0};
-
-void* CountingAllocator(uint64_t size)
-{
-    ++g_allocations;
-    return new unsigned char[size];
-}
-
 class ClientTest : public ::testing::Test {
 protected:
     void SetUp() override

@@ -18,8 +18,7 @@ constexpr uint64_t kStart = 5000000;
 
 MessageBlockPtr Block(const WireFrame& frame)
 {
-    std::vector<uint8_t> bytes = EncodeFrame(frame);
-    return COrvMessageBlock::Create(bytes.data(), bytes.size());
+    return pellax_fake::Block(EncodeFrame(frame));
 }
 
 // Sets the clock and runs one keepalive scan of the sink at that tick (and what it posted).

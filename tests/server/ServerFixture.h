@@ -18,13 +18,6 @@
 
 namespace pellax_test {
 
-inline std::atomic<int> g_allocations{0};
-inline void* CountingAllocator(uint64_t size)
-{
-    ++g_allocations;
-    return new unsigned char[size > 0 ? size : 1];
-}
-
 class ServerTest : public ::testing::Test {
 protected:
     void SetUp() override

@@ -46,6 +46,11 @@ inline std::mutex g_mutex;
 inline std::function<std::vector<MessageBlockPtr>(const COrvMessageBlock& frame, const MessageHeaderPtr& header)>
     g_answer;
 
+inline MessageBlockPtr Block(const std::vector<uint8_t>& bytes)
+{
+    return COrvMessageBlock::Create(bytes.data(), bytes.size());
+}
+
 // Runs the task on the event thread and waits for it; at once when already there.
 inline void RunOnEventThread(const std::function<void()>& task)
 {

@@ -200,6 +200,12 @@ std::string TakeBody(PELLAX_Message& response)
     return text;
 }
 
+void* CountingAllocator(uint64_t size)
+{
+    ++g_allocations;
+    return new unsigned char[size > 0 ? size : 1];
+}
+
 void StartLibrary()
 {
     {

@@ -3,6 +3,7 @@
 #ifndef PELLAX_TEST_SUPPORT_HOST_RECORDER_H
 #define PELLAX_TEST_SUPPORT_HOST_RECORDER_H
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -78,6 +79,9 @@ PELLAX_Message MakeRecord(uint32_t command, uint32_t sequence, std::string&& bod
 PELLAX_Message MakeRecord(uint32_t command, uint32_t sequence, const char* text);
 // The body of a filled response record, freed afterwards.
 std::string TakeBody(PELLAX_Message& response);
+// A response allocator that counts its calls in g_allocations.
+inline std::atomic<int> g_allocations{0};
+void* CountingAllocator(uint64_t size);
 
 struct LogLine {
     int level = 0;
