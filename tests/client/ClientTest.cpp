@@ -177,13 +177,8 @@ TEST_F(ClientTest, AnUnansweredSynSendGivesMinusTwoAfterItsTimeOut)
     ASSERT_TRUE(m_peer.SendFrame(MakeFrame(2, 0, "whole")));
     ASSERT_TRUE(m_host->WaitFor(0, handle) && m_host->Count(0, handle) == 1);
     EXPECT_EQ(m_host->Events(0)[0].data, "whole");
-    std::vector<int> dropped;
-    for (const LogLine& line : LogLines()) {
-        if (line.text.find("short frame dropped") != std::string::npos) {
-            dropped.push_back(line.level);
-        }
-    }
-    EXPECT_EQ(dropped, std::vector<int>(3, 4));
+    EXPECT_EQ(std::make_pair(CountLogLines("short frame dropped"), CountLogLines("short frame dropped", 4)),
+              std::make_pair(size_t(3), size_t(3)));
 
     auto call = std::async(std::launch::async, [&] { return PELLAX_CLIENT_SynSend(handle, &request, &response, 1); });
     WireFrame asked;
@@ -324,12 +319,7 @@ TEST_F(ClientTest, TheTableHolds1024SessionsAndReusesTheLowestFreeHandle)
         ASSERT_EQ(PELLAX_CLIENT_CreateSession("127.0.0.1", listener.GetPort(), nullptr), expected);
     }
     EXPECT_EQ(PELLAX_CLIENT_CreateSession("127.0.0.1", listener.GetPort(), nullptr), -3);
-    std::vector<LogLine> full;
-    for (const LogLine& line : LogLines()) {
-        if (line.text.find("exceeds") != std::string::npos) {
-            full.push_back(line);
-        }
-    }
+    std::vector<LogLine> full = LogLines("exceeds");
     ASSERT_EQ(full.size(), 1u);
     EXPECT_EQ(full[0].level, 4);
     EXPECT_EQ(full[0].text.rfind("[ORV::PELLAX::CClient::CreateSessionClient(", 0), 0u);

@@ -16,11 +16,6 @@ using pellax_fake::RunOnEventThread;
 
 constexpr uint64_t kStart = 5000000;
 
-MessageBlockPtr Block(const WireFrame& frame)
-{
-    return pellax_fake::Block(EncodeFrame(frame));
-}
-
 // Sets the clock and runs one keepalive scan of the sink at that tick (and what it posted).
 void ScanAt(uint64_t tick, IOrvTimerSink* sink)
 {
@@ -51,7 +46,7 @@ TEST(KeepaliveClock, TheServerDropsAClientJustOverTwiceTheTimeOutAfterItsLastFra
         RunOnEventThread([&] { server->Join(0), server->Join(1); });
         ASSERT_TRUE(host.WaitForCount(1, 2));
         g_tick = kStart + twice / 2;
-        RunOnEventThread([&] { server->Receive(1, Block(MakeFrame(2, 7, "alive"))); });
+        RunOnEventThread([&] { server->Receive(1, pellax_fake::Block(EncodeFrame(MakeFrame(2, 7, "alive")))); });
         const std::pair<uint64_t, size_t> scans[] = {{twice, 0}, {twice + 1, 1}, {twice / 2 + twice, 1}, {twice / 2 + twice + 1, 2}};
         for (const auto& [at, left] : scans) {
             ScanAt(kStart + at, server->TimerSink());
@@ -94,10 +89,10 @@ TEST(KeepaliveClock, TheClientReportsTheServerSilentJustOverTwiceTheTimeOutAfter
         ASSERT_EQ(sent.size(), 2u);
         EXPECT_TRUE(sent[0].first == 0 && sent[1].first == 0 && sent[0].second != sent[1].second);
         std::string answer = std::string("{\"resultCode\":\"200\",\"message\":\"OK\",\"data\":") + data + "}";
-        RunOnEventThread([&] { client->Receive(Block(MakeFrame(1, 1, answer))); });
+        RunOnEventThread([&] { client->Receive(pellax_fake::Block(EncodeFrame(MakeFrame(1, 1, answer)))); });
         ASSERT_TRUE(host.WaitFor(5, handle));
         g_tick = kStart + 1000;
-        RunOnEventThread([&] { client->Receive(Block(MakeFrame(2, 7, "alive"))); });
+        RunOnEventThread([&] { client->Receive(pellax_fake::Block(EncodeFrame(MakeFrame(2, 7, "alive")))); });
         ScanAt(kStart + 1000 + twice, client->TimerSink());
         EXPECT_EQ(host.Count(4, handle), 0u);
         ScanAt(kStart + 1000 + twice + 1, client->TimerSink());

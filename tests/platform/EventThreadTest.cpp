@@ -90,7 +90,7 @@ TEST(EventThread, RunsEveryAcceptedEventOnceInOrderOnItsOwnThreadAndNoDeferredOn
 
 
 const COrvTimeValue kOneMs(0, 1000);
-const COrvTimeValue kNoDelay(0, 0);
+const COrvTimeValue kNoWait(0, 0);
 
 class CFunctionSink : public IOrvTimerSink {
 public:
@@ -116,12 +116,12 @@ TEST(Timer, TicksOnItsThreadForItsCountAndACancelInsideAnotherEventSilencesATick
         ++ticks[1];
         foreign += IOrvThreadManager::Instance()->GetCurrentThread() != thread.Get();
     });
-    EXPECT_NE(timers[2].Schedule(&countedSink, kOneMs, kNoDelay, -1), 0) << "not on an event thread";
+    EXPECT_NE(timers[2].Schedule(&countedSink, kOneMs, kNoWait, -1), 0) << "not on an event thread";
     ASSERT_TRUE(RunOn(thread.Get(), [&] {
-        EXPECT_NE(timers[2].Schedule(nullptr, kOneMs, kNoDelay, -1), 0);
+        EXPECT_NE(timers[2].Schedule(nullptr, kOneMs, kNoWait, -1), 0);
         EXPECT_EQ(timers[0].Schedule(&firstSink, COrvTimeValue(10, 0), kOneMs, 1), 0);
         EXPECT_EQ(timers[1].Schedule(&secondSink, COrvTimeValue(10, 0), kOneMs, 1), 0);
-        EXPECT_EQ(timers[2].Schedule(&countedSink, kOneMs, kNoDelay, 3), 0);
+        EXPECT_EQ(timers[2].Schedule(&countedSink, kOneMs, kNoWait, 3), 0);
         std::this_thread::sleep_for(std::chrono::milliseconds(30));
     }));
     ASSERT_TRUE(WaitUntil([&] { return ticks[0].load() >= 1 && ticks[1].load() >= 3; }, std::chrono::seconds(5)));
@@ -144,7 +144,7 @@ TEST(Timer, DeletingItFromAForeignThreadWaitsForATickInProgressAndStopsLaterOnes
             inside = false;
         });
         auto timer = std::make_unique<COrvTimer>();
-        ASSERT_TRUE(RunOn(thread.Get(), [&] { EXPECT_EQ(timer->Schedule(&sink, kOneMs, kNoDelay, -1), 0); }));
+        ASSERT_TRUE(RunOn(thread.Get(), [&] { EXPECT_EQ(timer->Schedule(&sink, kOneMs, kNoWait, -1), 0); }));
         ASSERT_TRUE(WaitUntil([&] { return inside.load(); }));
         timer.reset();
         EXPECT_FALSE(inside.load()) << "round " << round;
@@ -153,8 +153,6 @@ TEST(Timer, DeletingItFromAForeignThreadWaitsForATickInProgressAndStopsLaterOnes
     }
 }
 
-
-const COrvTimeValue kNoWait(0, 0);
 
 TEST(LockEvent, EventsAndSemaphoresKeepTheirSignalsTimeOutWithoutAndLoseNoWakeUpBetweenTwoThreads)
 {

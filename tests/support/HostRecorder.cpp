@@ -11,16 +11,8 @@ namespace pellax_test {
 
 namespace {
 
-struct LogBook {
-    std::mutex mutex;
-    std::vector<LogLine> lines;
-};
-
-LogBook& Book()
-{
-    static LogBook book;
-    return book;
-}
+std::mutex g_logMutex;
+std::vector<LogLine> g_logLines;
 
 int OnLog(int level, const char*, const char* format, ...)
 {
@@ -29,8 +21,8 @@ int OnLog(int level, const char*, const char* format, ...)
     va_start(args, format);
     std::vsnprintf(line, sizeof(line), format, args);
     va_end(args);
-    std::lock_guard<std::mutex> guard(Book().mutex);
-    Book().lines.push_back({level, line});
+    std::lock_guard<std::mutex> guard(g_logMutex);
+    g_logLines.push_back({level, line});
     return 0;
 }
 
@@ -209,32 +201,30 @@ void* CountingAllocator(uint64_t size)
 void StartLibrary()
 {
     {
-        std::lock_guard<std::mutex> guard(Book().mutex);
-        Book().lines.clear();
+        std::lock_guard<std::mutex> guard(g_logMutex);
+        g_logLines.clear();
     }
     PELLAX_Init(&OnLog);
 }
 
-std::vector<LogLine> LogLines()
+std::vector<LogLine> LogLines(const std::string& part, int level)
 {
-    std::lock_guard<std::mutex> guard(Book().mutex);
-    return Book().lines;
+    std::lock_guard<std::mutex> guard(g_logMutex);
+    std::vector<LogLine> found;
+    std::copy_if(g_logLines.begin(), g_logLines.end(), std::back_inserter(found), [&](const LogLine& line) {
+        return (level < 0 || line.level == level) && line.text.find(part) != std::string::npos;
+    });
+    return found;
+}
+
+size_t CountLogLines(const std::string& part, int level)
+{
+    return LogLines(part, level).size();
 }
 
 bool HasLogLine(int level, const std::string& part)
 {
-    std::vector<LogLine> lines = LogLines();
-    return std::any_of(lines.begin(), lines.end(), [&](const LogLine& line) {
-        return line.level == level && line.text.find(part) != std::string::npos;
-    });
-}
-
-size_t CountLogLines(const std::string& part)
-{
-    std::vector<LogLine> lines = LogLines();
-    return static_cast<size_t>(std::count_if(lines.begin(), lines.end(), [&](const LogLine& line) {
-        return line.text.find(part) != std::string::npos;
-    }));
+    return CountLogLines(part, level) > 0;
 }
 
 }  // namespace pellax_test

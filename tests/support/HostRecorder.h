@@ -90,10 +90,10 @@ struct LogLine {
 
 // PELLAX_Init with a callback that keeps every line; lines survive until the next StartLibrary.
 void StartLibrary();
-std::vector<LogLine> LogLines();
+// The lines holding the part (every line for an empty one), of the level unless it is -1.
+std::vector<LogLine> LogLines(const std::string& part = "", int level = -1);
+size_t CountLogLines(const std::string& part, int level = -1);
 bool HasLogLine(int level, const std::string& part);
-// Lines of any level holding the part.
-size_t CountLogLines(const std::string& part);
 
 // Resident memory of this process in bytes (VmRSS), 0 when unreadable.
 size_t ResidentBytes();
