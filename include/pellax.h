@@ -33,6 +33,7 @@
 #ifndef PELLAX_H
 #define PELLAX_H
 
+#include <stddef.h>
 #include <stdint.h>
 
 #if defined(_WIN32)
@@ -106,6 +107,24 @@ typedef struct PELLAX_Message {          /* 320 bytes on x86-64 */
     int32_t flag;                        /* low 8 bits travel with the frame */
     unsigned char reserved[260];
 } PELLAX_Message;
+
+/* The layout the library is built with: a host compiled with other packing fails here, at compile time,
+ * rather than handing the library records it reads wrongly. */
+#if defined(__x86_64__) || defined(_M_X64)
+#define PELLAX_LAYOUT_CHECK(name, holds) typedef char pellax_layout_check_##name[(holds) ? 1 : -1]
+PELLAX_LAYOUT_CHECK(message_size, sizeof(PELLAX_Message) == 320);
+PELLAX_LAYOUT_CHECK(data, offsetof(PELLAX_Message, data) == 8);
+PELLAX_LAYOUT_CHECK(data_length, offsetof(PELLAX_Message, dataLength) == 16);
+PELLAX_LAYOUT_CHECK(ext, offsetof(PELLAX_Message, ext) == 24);
+PELLAX_LAYOUT_CHECK(sequence, offsetof(PELLAX_Message, sequence) == 32);
+PELLAX_LAYOUT_CHECK(timestamp, offsetof(PELLAX_Message, timestamp) == 40);
+PELLAX_LAYOUT_CHECK(allocator, offsetof(PELLAX_Message, allocator) == 48);
+PELLAX_LAYOUT_CHECK(flag, offsetof(PELLAX_Message, flag) == 56);
+PELLAX_LAYOUT_CHECK(reserved, offsetof(PELLAX_Message, reserved) == 60);
+PELLAX_LAYOUT_CHECK(ext_size, sizeof(PELLAX_MessageExt) == 24);
+PELLAX_LAYOUT_CHECK(ext_next, offsetof(PELLAX_MessageExt, next) == 16);
+#undef PELLAX_LAYOUT_CHECK
+#endif
 
 /* Receives every log line as (level, "PELLAX", "%s", line); levels 3 progress, 4 rejected, 5 failure. */
 typedef int (*PELLAX_LogCallBack)(int level, const char* module, const char* format, ...);

@@ -172,21 +172,17 @@ public:
     }
     int Disconnect(IOrvID* client, uint32_t reason) override
     {
+        CRefPtr<CFakeID> id(static_cast<CFakeID*>(client));
         {
             std::lock_guard<std::mutex> lock(g_mutex);
-            CPeer& peer = static_cast<CFakeID*>(client)->peer;
-            if (!peer.Open()) {
+            if (!id->peer.Open()) {
                 return ORV_ERROR_CLOSED;
             }
-            peer.closing = true;
-            peer.reason = reason;
+            id->peer.closing = true;
+            id->peer.reason = reason;
         }
         CRefPtr<CFakeServerSession> self(this);
-        pellax_test::Post(g_thread, [self] {
-            for (size_t slot = 0; slot < kSlots; ++slot) {
-                self->Leave(slot, 0, true);
-            }
-        });
+        pellax_test::Post(g_thread, [self, id] { self->End(id, 0); });
         return 0;
     }
 
@@ -214,14 +210,15 @@ public:
 
     void Receive(size_t slot, const MessageBlockPtr& frame) { Deliver(Slot(slot), frame); }
 
-    // The connection in the slot ends, if open; one being disconnected leaves with the host's reason.
-    void Leave(size_t slot, uint32_t reason, bool onlyClosing = false)
+    void Leave(size_t slot, uint32_t reason) { End(Slot(slot), reason); }
+
+    // The connection ends, if open; one being disconnected leaves with the host's reason.
+    void End(const CRefPtr<CFakeID>& id, uint32_t reason)
     {
-        CRefPtr<CFakeID> id = Slot(slot);
         IOrvServerSessionSink* sink = nullptr;
         {
             std::lock_guard<std::mutex> lock(g_mutex);
-            if (m_pSink == nullptr || !id || !id->peer.live || (onlyClosing && !id->peer.closing)) {
+            if (m_pSink == nullptr || !id || !id->peer.live) {
                 return;
             }
             id->peer.live = false;
