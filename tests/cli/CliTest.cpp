@@ -4,7 +4,7 @@
 #include <string>
 
 #include "support/ChildProcess.h"
-#include "support/FreePort.h"
+#include "support/RawSocket.h"
 
 namespace pellax_test {
 namespace {

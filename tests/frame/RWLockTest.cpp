@@ -7,11 +7,8 @@
 #include "frame/RWLock.h"
 #include "support/Wait.h"
 
-using ORV::PELLAX::CReadGuard;
-using ORV::PELLAX::CRWLock;
-using ORV::PELLAX::CWriteGuard;
-using pellax_test::StaysFalse;
-using pellax_test::WaitUntil;
+using namespace ORV::PELLAX;
+using namespace pellax_test;
 
 namespace {
 

@@ -5,14 +5,12 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <memory>
 #include <string>
 #include <tuple>
 
 #include "frame/Singleton.h"
 #include "server/Server.h"
-#include "support/FreePort.h"
 #include "support/HostRecorder.h"
 #include "support/RawSocket.h"
 

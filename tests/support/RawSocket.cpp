@@ -1,7 +1,5 @@
 #include "support/RawSocket.h"
 
-#include "support/FreePort.h"
-
 namespace pellax_test {
 
 namespace {

@@ -43,6 +43,12 @@ private:
     pellax_tool::Socket m_socket;
 };
 
+// A port that was free a moment ago on 127.0.0.1, for tests that cannot use port 0; another process may
+// still take it first. 0 when no socket could be had.
+uint16_t PickFreePort();
+// True when a TCP listener on 127.0.0.1 accepts connections on the port.
+bool IsListening(uint16_t port);
+
 // Threads and open descriptors of this process.
 size_t CountThreads();
 size_t CountOpenFds();
