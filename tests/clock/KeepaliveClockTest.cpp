@@ -34,8 +34,7 @@ TEST(KeepaliveClock, TheServerDropsAClientJustOverTwiceTheTimeOutAfterItsLastFra
     pellax_fake::CFakeSessionManager* fakes = pellax_fake::InstallFakeTransport();
     const std::pair<const char*, uint64_t> cases[] = {
         {"{\"keepalive-interval\":1,\"keepalive-timeout\":3}", 6000}, {"{\"keepalive-interval\":10,\"keepalive-timeout\":1}", 2000},
-        {"{\"keepalive-interval\":0,\"keepalive-timeout\":0}", 60000}, {"{\"keepalive-timeout\":-3}", 60000},
-        {"{\"keepalive-timeout\":2.5}", 60000}, {"{\"keepalive-timeout\":\"10\"}", 60000},
+        {"{\"keepalive-interval\":0,\"keepalive-timeout\":0}", 60000}, {"{\"keepalive-timeout\":2.5}", 60000},
     };
     for (const auto& [options, twice] : cases) {
         SCOPED_TRACE(options);

@@ -175,14 +175,6 @@ TEST(LockEvent, EventsAndSemaphoresKeepTheirSignalsTimeOutWithoutAndLoseNoWakeUp
     EXPECT_NE(automatic.Wait(&brief), 0);
     EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(30));
 
-    ZOT_SEM sem = nullptr;
-    ASSERT_EQ(ZOT_SemCreate(&sem, 1), 0);
-    EXPECT_EQ(ZOT_SemWait(sem), 0);
-    EXPECT_NE(ZOT_SemTimedWait(sem, 20), 0);
-    EXPECT_EQ(ZOT_SemDestroy(&sem), 0);
-    EXPECT_EQ(sem, nullptr);
-    EXPECT_NE(ZOT_SemTimedWait(nullptr, 0), 0);
-
     // Two threads hand a turn back and forth, by events both ways and then by a semaphore; a lost
     // wake-up leaves one side waiting out its time.
     const COrvTimeValue generous(10, 0);
