@@ -6,7 +6,6 @@
 //
 // Prints the median round trip of each in microseconds and the library's overhead over plain.
 // Run it unpinned and under `taskset -c 0` to see both schedules.
-#include <arpa/inet.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -18,6 +17,7 @@
 #include <vector>
 
 #include "BenchSupport.h"
+#include "WireFrame.h"
 #include "frame/Singleton.h"
 #include "pellax.h"
 #include "server/Server.h"
@@ -26,36 +26,15 @@ using namespace pellax_bench;
 
 namespace {
 
-constexpr size_t kHeaderSize = 156;
 constexpr size_t kBodySize = 64;
-constexpr size_t kCommandOffset = 4 + 16;  // past the prefix, version, flag, sequence and timestamp
+constexpr size_t kCommandOffset = pellax_tool::kWireLengthPrefix + pellax_tool::kWireCommandOffset;  // in a message with its prefix
 constexpr int kWarmup = 2000;
 constexpr int kRounds = 20000;
 using Clock = std::chrono::steady_clock;
 
-void Put32(uint8_t* out, uint32_t value)
-{
-    value = htonl(value);
-    std::memcpy(out, &value, 4);
-}
-
-uint32_t Get32(const uint8_t* in)
-{
-    uint32_t value = 0;
-    std::memcpy(&value, in, 4);
-    return ntohl(value);
-}
-
-// Length prefix, 156-byte header (version 1, sequence, command, body length) and a 64-byte body.
 std::vector<uint8_t> DataMessage(uint32_t command, uint32_t sequence)
 {
-    std::vector<uint8_t> bytes = Framed(kHeaderSize + kBodySize);
-    std::memset(bytes.data() + 4, 0, kHeaderSize);
-    bytes[4] = 1;
-    Put32(bytes.data() + 8, sequence);
-    Put32(bytes.data() + kCommandOffset, command);
-    Put32(bytes.data() + kCommandOffset + 4, kBodySize);
-    return bytes;
+    return pellax_tool::EncodeMessage(pellax_tool::MakeFrame(command, sequence, std::string(kBodySize, 'Z')));
 }
 
 // Times one round trip as given, kWarmup untimed and then kRounds timed; stops at the first failure.
@@ -150,7 +129,8 @@ double LibrarySynSendRoundTrip()
         std::vector<uint8_t> message;
         while (ReadMessage(fd, message)) {
             // odd command, same sequence
-            Put32(message.data() + kCommandOffset, Get32(message.data() + kCommandOffset) + 1);
+            uint8_t* command = message.data() + kCommandOffset;
+            pellax_tool::StoreBigEndian(command, pellax_tool::LoadBigEndian(command, 4) + 1, 4);
             if (!WriteAll(fd, message.data(), message.size())) {
                 break;
             }

@@ -13,7 +13,6 @@
 #include "support/HostRecorder.h"
 #include "support/RawSocket.h"
 #include "support/RawServerPeer.h"
-#include "support/WireFrame.h"
 
 namespace pellax_test {
 namespace {

@@ -6,12 +6,14 @@
 
 #include "support/FakeTransport.h"
 #include "support/HostRecorder.h"
-#include "support/WireFrame.h"
+#include "WireFrame.h"
 
 namespace pellax_test {
 namespace {
 
 using pellax_fake::g_tick;
+using pellax_tool::EncodeFrame;
+using pellax_tool::MakeFrame;
 using pellax_fake::RunOnEventThread;
 
 constexpr uint64_t kStart = 5000000;

@@ -45,8 +45,8 @@ TEST_F(ServerTest, FramesCrossTheWireByteExactBothWays)
     ASSERT_TRUE(m_peer.ReadMessage(&bytes));
     ASSERT_EQ(bytes.size(), 156u + 19u + 11u);
     // Version, the flag's low byte, sequence, command, body length, extension area length, entries, body.
-    EXPECT_EQ(std::make_tuple(bytes[0], bytes[3], GetBigEndian(&bytes[4], 4), GetBigEndian(&bytes[16], 4),
-                              GetBigEndian(&bytes[20], 4), GetBigEndian(&bytes[24], 2),
+    EXPECT_EQ(std::make_tuple(bytes[0], bytes[3], LoadBigEndian(&bytes[4], 4), LoadBigEndian(&bytes[16], 4),
+                              LoadBigEndian(&bytes[20], 4), LoadBigEndian(&bytes[24], 2),
                               std::vector<uint8_t>(bytes.begin() + 156, bytes.begin() + 175),
                               std::string(bytes.begin() + 175, bytes.end())),
               std::make_tuple(uint8_t(1), uint8_t(0xFE), uint64_t{0x01020304}, uint64_t{2000}, uint64_t{11}, uint64_t{19},

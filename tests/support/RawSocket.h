@@ -9,10 +9,25 @@
 #include <vector>
 
 #include "PlainSocket.h"
+#include "WireFrame.h"
 #include "support/Wait.h"
-#include "support/WireFrame.h"
 
 namespace pellax_test {
+
+// The tool's hand-written wire codec, so tests check what really travels, not what the library's own
+// encoder thinks.
+using pellax_tool::DecodeFrame;
+using pellax_tool::EncodeFrame;
+using pellax_tool::EncodeMessage;
+using pellax_tool::kWireHeaderSize;
+using pellax_tool::kWireLengthPrefix;
+using pellax_tool::LoadBigEndian;
+using pellax_tool::MakeFrame;
+using pellax_tool::MakeKeepalive;
+using pellax_tool::MakeRegister;
+using pellax_tool::StoreBigEndian;
+using pellax_tool::WireExt;
+using pellax_tool::WireFrame;
 
 class CRawSocket {
 public:

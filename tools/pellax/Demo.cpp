@@ -256,7 +256,7 @@ bool Demo::FindServerId(const char* name, unsigned int& id)
 
 bool Demo::Register()
 {
-    bool sent = m_silent.SendRegister("{\"method\":\"Register\",\"params\":{\"pid\":1,\"userdata\":{\"name\":\"gamma\"}}}");
+    bool sent = m_silent.SendRegister("{\"pid\":1,\"userdata\":{\"name\":\"gamma\"}}");
     std::string answer = m_silent.ReceiveBody(5000);
     Terminal::Line(Tone::Client, "gamma    register answer " + answer);
     auto registered = [this](int handle) {

@@ -12,8 +12,8 @@ namespace pellax_tool {
 class RawClient {
 public:
     bool Connect(int port);
-    // Sends one Register frame with this JSON body.
-    bool SendRegister(const std::string& body);
+    // Sends one Register frame with these JSON params.
+    bool SendRegister(const std::string& paramsJson);
     // The body of the next frame, or empty after the time-out.
     std::string ReceiveBody(int timeoutMs);
     // True when the server closed the connection within the time-out.

@@ -1,11 +1,12 @@
-// Frames as raw bytes, written and read by hand so tests check what really travels, not what the
-// library's own encoder thinks. Below the frame every message is a 4-byte big-endian length.
+// Frames in the wire format, written and read by hand without the library: the tool's raw client,
+// the benchmarks' plain-socket peers and the tests' raw peers see exactly what travels.
 //
 //   0 version  1,2 reserved  3 flag  4 sequence  8 timestamp  16 command  20 body length
 //   24 extension length  26..31 reserved  32 span id(33)  84 trace id(33)  156 extension entries
 //   each entry: u32 type, u32 length, data; then the body
-#ifndef PELLAX_TEST_SUPPORT_WIRE_FRAME_H
-#define PELLAX_TEST_SUPPORT_WIRE_FRAME_H
+// On the socket every frame follows its 4-byte big-endian length.
+#ifndef PELLAX_TOOL_WIRE_FRAME_H
+#define PELLAX_TOOL_WIRE_FRAME_H
 
 #include <cstddef>
 #include <cstdint>
@@ -13,10 +14,11 @@
 #include <string>
 #include <vector>
 
-namespace pellax_test {
+namespace pellax_tool {
 
 constexpr size_t kWireHeaderSize = 156;
 constexpr size_t kWireLengthPrefix = 4;
+constexpr size_t kWireCommandOffset = 16;
 
 struct WireExt {
     uint32_t type = 0;
@@ -30,40 +32,32 @@ struct WireFrame {
     uint32_t command = 0;
     std::vector<WireExt> exts;
     std::vector<uint8_t> body;
-    // Lie in the header fields to build malformed frames; unset means the true value.
+    // Lengths to write instead of the true ones, for frames that lie about themselves.
     std::optional<uint32_t> bodyLengthField;
     std::optional<uint16_t> extLengthField;
 
     std::string BodyText() const { return std::string(body.begin(), body.end()); }
-    void SetBody(const std::string& text) { body.assign(text.begin(), text.end()); }
 };
 
 // Big-endian integers of the given width in bytes.
-void PutBigEndian(std::vector<uint8_t>& out, uint64_t value, int bytes);
-uint64_t GetBigEndian(const uint8_t* in, int bytes);
-
-std::vector<uint8_t> BigEndianLength(uint32_t length);
-// Recognisable bytes: body i of a test holds (seed + index) patterns that a mix-up would break.
-std::vector<uint8_t> PatternBytes(size_t size, uint32_t seed);
+void StoreBigEndian(uint8_t* at, uint64_t value, int bytes);
+uint64_t LoadBigEndian(const uint8_t* at, int bytes);
 
 // The frame alone: header, extension entries, body.
 std::vector<uint8_t> EncodeFrame(const WireFrame& frame);
-// The frame behind its 4-byte big-endian length, as it goes on the socket.
-std::vector<uint8_t> EncodeMessage(const WireFrame& frame);
-// Any bytes behind a length prefix (for frames too short to be frames).
+// Any bytes behind their length, as they go on the socket.
 std::vector<uint8_t> EncodeMessage(const std::vector<uint8_t>& frameBytes);
-
-// Parses one frame (no length prefix). False when the bytes do not hold exactly what the header
-// announces (too short, or extra bytes behind the body).
+std::vector<uint8_t> EncodeMessage(const WireFrame& frame);
+// Parses one frame (no length prefix); false unless the bytes hold exactly what the header announces.
 bool DecodeFrame(const uint8_t* data, size_t length, WireFrame* frame);
 bool DecodeFrame(const std::vector<uint8_t>& bytes, WireFrame* frame);
 
-// A frame with just these fields set; for control requests the body is the JSON text.
+// A frame with just these fields set.
 WireFrame MakeFrame(uint32_t command, uint32_t sequence, const std::string& body);
-// Control requests as a client sends them: {"method":...,"params":{"pid":...}} by hand.
+// Control requests as a client sends them: {"method":...,"params":...}.
 WireFrame MakeRegister(uint32_t sequence, const std::string& paramsJson);
 WireFrame MakeKeepalive(uint32_t sequence, const std::string& paramsJson);
 
-}  // namespace pellax_test
+}  // namespace pellax_tool
 
 #endif

@@ -1,62 +1,45 @@
-#include "support/WireFrame.h"
+#include "WireFrame.h"
 
-namespace pellax_test {
+namespace pellax_tool {
 
 namespace {
 constexpr size_t kExtFixed = 8;
 
-uint32_t ExtTotal(const WireFrame& frame)
+void PutBigEndian(std::vector<uint8_t>& out, uint64_t value, int bytes)
 {
-    uint32_t total = 0;
-    for (const WireExt& ext : frame.exts) {
-        total += static_cast<uint32_t>(kExtFixed + ext.data.size());
-    }
-    return total;
+    out.resize(out.size() + static_cast<size_t>(bytes));
+    StoreBigEndian(out.data() + out.size() - static_cast<size_t>(bytes), value, bytes);
 }
 }  // namespace
 
-void PutBigEndian(std::vector<uint8_t>& out, uint64_t value, int bytes)
+void StoreBigEndian(uint8_t* at, uint64_t value, int bytes)
 {
-    for (int shift = 8 * (bytes - 1); shift >= 0; shift -= 8) {
-        out.push_back(static_cast<uint8_t>(value >> shift));
+    for (int i = bytes - 1; i >= 0; --i, value >>= 8) {
+        at[i] = static_cast<uint8_t>(value);
     }
 }
 
-uint64_t GetBigEndian(const uint8_t* in, int bytes)
+uint64_t LoadBigEndian(const uint8_t* at, int bytes)
 {
     uint64_t value = 0;
     for (int i = 0; i < bytes; ++i) {
-        value = value << 8 | in[i];
+        value = value << 8 | at[i];
     }
     return value;
 }
 
-std::vector<uint8_t> BigEndianLength(uint32_t length)
-{
-    std::vector<uint8_t> bytes;
-    PutBigEndian(bytes, length, 4);
-    return bytes;
-}
-
-std::vector<uint8_t> PatternBytes(size_t size, uint32_t seed)
-{
-    std::vector<uint8_t> bytes(size);
-    uint32_t state = seed * 2654435761u + 1;
-    for (auto& byte : bytes) {
-        state = state * 1103515245u + 12345u;
-        byte = static_cast<uint8_t>(state >> 16);
-    }
-    return bytes;
-}
-
 std::vector<uint8_t> EncodeFrame(const WireFrame& frame)
 {
+    uint64_t extTotal = 0;
+    for (const WireExt& ext : frame.exts) {
+        extTotal += kExtFixed + ext.data.size();
+    }
     std::vector<uint8_t> out{1, 0, 0, frame.flag};
     PutBigEndian(out, frame.sequence, 4);
     PutBigEndian(out, frame.timestamp, 8);
     PutBigEndian(out, frame.command, 4);
     PutBigEndian(out, frame.bodyLengthField.value_or(static_cast<uint32_t>(frame.body.size())), 4);
-    PutBigEndian(out, frame.extLengthField.value_or(static_cast<uint16_t>(ExtTotal(frame))), 2);
+    PutBigEndian(out, frame.extLengthField.value_or(static_cast<uint16_t>(extTotal)), 2);
     out.resize(kWireHeaderSize, 0);
     for (const WireExt& ext : frame.exts) {
         PutBigEndian(out, ext.type, 4);
@@ -69,7 +52,8 @@ std::vector<uint8_t> EncodeFrame(const WireFrame& frame)
 
 std::vector<uint8_t> EncodeMessage(const std::vector<uint8_t>& frameBytes)
 {
-    std::vector<uint8_t> out = BigEndianLength(static_cast<uint32_t>(frameBytes.size()));
+    std::vector<uint8_t> out;
+    PutBigEndian(out, frameBytes.size(), static_cast<int>(kWireLengthPrefix));
     out.insert(out.end(), frameBytes.begin(), frameBytes.end());
     return out;
 }
@@ -86,11 +70,11 @@ bool DecodeFrame(const uint8_t* data, size_t length, WireFrame* frame)
     }
     WireFrame parsed;
     parsed.flag = data[3];
-    parsed.sequence = static_cast<uint32_t>(GetBigEndian(data + 4, 4));
-    parsed.timestamp = GetBigEndian(data + 8, 8);
-    parsed.command = static_cast<uint32_t>(GetBigEndian(data + 16, 4));
-    uint64_t bodyLength = GetBigEndian(data + 20, 4);
-    size_t extLeft = static_cast<size_t>(GetBigEndian(data + 24, 2));
+    parsed.sequence = static_cast<uint32_t>(LoadBigEndian(data + 4, 4));
+    parsed.timestamp = LoadBigEndian(data + 8, 8);
+    parsed.command = static_cast<uint32_t>(LoadBigEndian(data + kWireCommandOffset, 4));
+    uint64_t bodyLength = LoadBigEndian(data + 20, 4);
+    size_t extLeft = static_cast<size_t>(LoadBigEndian(data + 24, 2));
     size_t pos = kWireHeaderSize;
     if (length - pos < extLeft) {
         return false;
@@ -99,12 +83,12 @@ bool DecodeFrame(const uint8_t* data, size_t length, WireFrame* frame)
         if (extLeft < kExtFixed) {
             return false;
         }
-        uint64_t extLength = GetBigEndian(data + pos + 4, 4);
+        uint64_t extLength = LoadBigEndian(data + pos + 4, 4);
         if (extLeft - kExtFixed < extLength) {
             return false;
         }
         const uint8_t* extData = data + pos + kExtFixed;
-        parsed.exts.push_back({static_cast<uint32_t>(GetBigEndian(data + pos, 4)), {extData, extData + extLength}});
+        parsed.exts.push_back({static_cast<uint32_t>(LoadBigEndian(data + pos, 4)), {extData, extData + extLength}});
         pos += kExtFixed + extLength;
         extLeft -= kExtFixed + extLength;
     }
@@ -126,7 +110,7 @@ WireFrame MakeFrame(uint32_t command, uint32_t sequence, const std::string& body
     WireFrame frame;
     frame.command = command;
     frame.sequence = sequence;
-    frame.SetBody(body);
+    frame.body.assign(body.begin(), body.end());
     return frame;
 }
 
@@ -140,4 +124,4 @@ WireFrame MakeKeepalive(uint32_t sequence, const std::string& paramsJson)
     return MakeFrame(10, sequence, "{\"method\":\"Keepalive\",\"params\":" + paramsJson + "}");
 }
 
-}  // namespace pellax_test
+}  // namespace pellax_tool
