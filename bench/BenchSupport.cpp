@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "PlainSocket.h"
+#include "WireFrame.h"
 
 namespace pellax_bench {
 
@@ -23,10 +24,7 @@ int DropLog(int, const char*, const char*, ...)
 
 std::vector<uint8_t> Framed(size_t size)
 {
-    std::vector<uint8_t> wire(4 + size, 0x5a);
-    uint32_t length = htonl(static_cast<uint32_t>(size));
-    std::copy_n(reinterpret_cast<const uint8_t*>(&length), 4, wire.begin());
-    return wire;
+    return pellax_tool::EncodeMessage(std::vector<uint8_t>(size, 0x5a));
 }
 
 bool ReadMessage(int fd, std::vector<uint8_t>& buffer)
