@@ -4,6 +4,8 @@
 //                           │ busy, burst, partial, or answering while a read is handed out
 //                           ▼
 //                        send queue ──Flush (event thread, one gathered write for many frames)──► socket
+//                        (small frames copied together into runs; a sender on the event thread's CPU
+//                         hands it over at each 128 KiB queued)
 //   socket ──first read (loop), then recv 64 KiB until short──► COrvFrameDecoder ──OnFrame──► owner
 //
 // Reading, closing and the owner's callbacks happen on the connection's event thread only; Send may
@@ -19,6 +21,7 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 #include "platform/OrvEventThread.h"
 #include "platform/OrvFrameDecoder.h"
@@ -74,14 +77,17 @@ public:
 private:
     using Clock = std::chrono::steady_clock;
 
-    // One queued frame; the block is kept alive until its last byte is written.
+    // One queued piece: a frame kept in its own block behind its prefix, or a run of small frames
+    // copied, prefixes and all, into a block of the connection's (prefixLength 0). A block is kept
+    // alive until its last byte is written.
     struct QueuedFrame {
         uint8_t prefix[4];
+        size_t prefixLength;
         CRefPtr<COrvMessageBlock> block;
         const uint8_t* data;
         size_t length;
         size_t sent;  // bytes of prefix + data already written
-        size_t Remaining() const { return sizeof(prefix) + length - sent; }
+        size_t Remaining() const { return prefixLength + length - sent; }
     };
 
     bool OnFrame(COrvMessageBlock* frame) override;
@@ -91,7 +97,12 @@ private:
     bool FeedCorked(const uint8_t* data, size_t length);
     void WaitReadable();
     void OnWaitedRead(const asio::error_code& error, size_t received);
+    int SendLocked(QueuedFrame& item, bool* handOver);
     int WriteDirect(QueuedFrame& item);
+    void QueueLocked(QueuedFrame& item);
+    bool AppendToRunLocked(const QueuedFrame& item);
+    MessageBlockPtr TakeRunLocked();
+    void KeepSpareRunLocked(QueuedFrame& written);
     void Flush();
     void WaitWritable();
     size_t GatherLocked(OrvIoSlice* slices, size_t capacity);
@@ -116,6 +127,7 @@ private:
     std::mutex m_sendMutex;
     std::deque<QueuedFrame> m_queue;                 // frames waiting for the event thread's Flush
     size_t m_nQueuedBytes = 0;
+    std::vector<MessageBlockPtr> m_spareRuns;        // written runs, for the next ones
     bool m_bWriting = false;                         // a Flush is scheduled or waiting for room
     bool m_bRefused = false;                         // a Send was refused: tell the owner on drain
     bool m_bSendClosed = false;

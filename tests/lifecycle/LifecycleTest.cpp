@@ -60,7 +60,10 @@ TEST_F(CloseTest, ACreateRacingADestroyEitherWinsOrFailsAndLeavesNothingListenin
 TEST_F(CloseTest, FramesSentJustBeforeADestroyAllArriveInOrderBothWays)
 {
     constexpr uint32_t kFrames = 1000;
-    const std::string body(4096, 'f');
+    // Small frames share queued runs and larger ones queue alone: sizes on both sides of the 2 KiB
+    // frame (header included) that still shares, and ones the sender writes itself.
+    const size_t kSizes[] = {1, 64, 2048 - 156, 2049 - 156, 4096, 20000, 700};
+    auto body = [&kSizes](uint32_t i) { return std::string(kSizes[i % 7], char('a' + i % 26)); };
     // The receiving host is busy with the first frame while the sender queues the rest and closes.
     auto busyOnFirst = [](const HostEvent& event) {
         std::this_thread::sleep_for(event.type == 0 && event.sequence == 0 ? 300ms : 0ms);
@@ -73,15 +76,17 @@ TEST_F(CloseTest, FramesSentJustBeforeADestroyAllArriveInOrderBothWays)
         unsigned int id = m_registeredId;
         ASSERT_GE(handle, 0);
         for (uint32_t i = 0; i < kFrames; ++i) {
-            PELLAX_Message message = MakeRecord(201, i, body);
+            const std::string bytes = body(i);
+            PELLAX_Message message = MakeRecord(201, i, bytes);
             ASSERT_EQ(fromClient ? PELLAX_CLIENT_Send(handle, &message) : PELLAX_SERVER_Send(id, &message), 0) << i;
         }
         ASSERT_EQ(fromClient ? PELLAX_CLIENT_DestroySession(handle) : PELLAX_SERVER_DestroyClientSession(id), 0);
         CHostRecorder& receiver = fromClient ? *m_host : *m_client;
         ASSERT_TRUE(receiver.WaitForCount(0, kFrames, -1, 20s)) << receiver.Count(0) << " of " << kFrames;
         std::vector<HostEvent> frames = receiver.Events(0);
+        ASSERT_EQ(frames.size(), size_t(kFrames));
         for (uint32_t i = 0; i < kFrames; ++i) {
-            ASSERT_EQ(std::make_tuple(frames.size(), frames[i].sequence), std::make_tuple(size_t(kFrames), i));
+            ASSERT_EQ(std::tie(frames[i].sequence, frames[i].data), std::make_tuple(i, body(i))) << i;
         }
     }
 }
