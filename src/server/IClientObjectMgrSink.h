@@ -19,16 +19,16 @@ public:
     static constexpr uint32_t kChangeOther = 1;
     static constexpr uint32_t kChangeLeave = 4;
 
-    virtual void OnClientChange(CRefPtr<CClientObject> client, uint32_t change) = 0;
+    virtual void OnClientChange(const CRefPtr<CClientObject>& client, uint32_t change) = 0;
     // A data frame; the body block's read position stands at the first body byte.
-    virtual void OnReceive(CRefPtr<CClientObject> client, CRefPtr<CPellaxMessageHeader> header,
-                           CRefPtr<COrvMessageBlock> body) = 0;
-    virtual void OnHeartBeatTimeOut(CRefPtr<CClientObject> client) = 0;
+    virtual void OnReceive(const CRefPtr<CClientObject>& client, const CRefPtr<CPellaxMessageHeader>& header,
+                           const CRefPtr<COrvMessageBlock>& body) = 0;
+    virtual void OnHeartBeatTimeOut(const CRefPtr<CClientObject>& client) = 0;
     // The request's "params" as compact JSON text.
-    virtual void OnHeartbeat(CRefPtr<CClientObject> client, CRefPtr<CPellaxMessageHeader> header,
-                             CRefPtr<COrvMessageBlock> params) = 0;
-    virtual void OnRegister(CRefPtr<CClientObject> client, CRefPtr<CPellaxMessageHeader> header,
-                            CRefPtr<COrvMessageBlock> params) = 0;
+    virtual void OnHeartbeat(const CRefPtr<CClientObject>& client, const CRefPtr<CPellaxMessageHeader>& header,
+                             const CRefPtr<COrvMessageBlock>& params) = 0;
+    virtual void OnRegister(const CRefPtr<CClientObject>& client, const CRefPtr<CPellaxMessageHeader>& header,
+                            const CRefPtr<COrvMessageBlock>& params) = 0;
 
 protected:
     virtual ~IClientObjectMgrSink() = default;

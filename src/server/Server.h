@@ -38,14 +38,14 @@ public:
     // The port actually listened on (for port 0), 0 without an open session.
     uint16_t GetListenPort();
 
-    void OnClientChange(CRefPtr<CClientObject> client, uint32_t change) override;
-    void OnReceive(CRefPtr<CClientObject> client, CRefPtr<CPellaxMessageHeader> header,
-                   CRefPtr<COrvMessageBlock> body) override;
-    void OnHeartBeatTimeOut(CRefPtr<CClientObject> client) override;
-    void OnHeartbeat(CRefPtr<CClientObject> client, CRefPtr<CPellaxMessageHeader> header,
-                     CRefPtr<COrvMessageBlock> params) override;
-    void OnRegister(CRefPtr<CClientObject> client, CRefPtr<CPellaxMessageHeader> header,
-                    CRefPtr<COrvMessageBlock> params) override;
+    void OnClientChange(const CRefPtr<CClientObject>& client, uint32_t change) override;
+    void OnReceive(const CRefPtr<CClientObject>& client, const CRefPtr<CPellaxMessageHeader>& header,
+                   const CRefPtr<COrvMessageBlock>& body) override;
+    void OnHeartBeatTimeOut(const CRefPtr<CClientObject>& client) override;
+    void OnHeartbeat(const CRefPtr<CClientObject>& client, const CRefPtr<CPellaxMessageHeader>& header,
+                     const CRefPtr<COrvMessageBlock>& params) override;
+    void OnRegister(const CRefPtr<CClientObject>& client, const CRefPtr<CPellaxMessageHeader>& header,
+                    const CRefPtr<COrvMessageBlock>& params) override;
 
 private:
     // The session under the shared lock, or empty after logging "has not been created" for the caller.

@@ -55,7 +55,7 @@ std::unique_ptr<unsigned char[]> CopyBytes(const uint8_t* source, size_t length)
 }
 }  // namespace
 
-void CServer::OnClientChange(CRefPtr<CClientObject> client, uint32_t change)
+void CServer::OnClientChange(const CRefPtr<CClientObject>& client, uint32_t change)
 {
     if (change != kChangeJoin && change != kChangeOther && change != kChangeLeave) {
         return;
@@ -69,8 +69,8 @@ void CServer::OnClientChange(CRefPtr<CClientObject> client, uint32_t change)
     callback(static_cast<unsigned int>(client->GetClientID()), type, nullptr, m_pUser.load());
 }
 
-void CServer::OnReceive(CRefPtr<CClientObject> client, CRefPtr<CPellaxMessageHeader> header,
-                        CRefPtr<COrvMessageBlock> body)
+void CServer::OnReceive(const CRefPtr<CClientObject>& client, const CRefPtr<CPellaxMessageHeader>& header,
+                        const CRefPtr<COrvMessageBlock>& body)
 {
     PELLAX_NotifyCallBack callback = m_pfnNotify.load();
     if (!client || !header || !body || callback == nullptr) {
@@ -91,7 +91,7 @@ void CServer::OnReceive(CRefPtr<CClientObject> client, CRefPtr<CPellaxMessageHea
     callback(static_cast<unsigned int>(client->GetClientID()), kNotifyData, &record, m_pUser.load());
 }
 
-void CServer::OnHeartBeatTimeOut(CRefPtr<CClientObject> client)
+void CServer::OnHeartBeatTimeOut(const CRefPtr<CClientObject>& client)
 {
     PELLAX_NotifyCallBack callback = m_pfnNotify.load();
     if (callback != nullptr && client) {
@@ -99,16 +99,16 @@ void CServer::OnHeartBeatTimeOut(CRefPtr<CClientObject> client)
     }
 }
 
-void CServer::OnHeartbeat(CRefPtr<CClientObject> client, CRefPtr<CPellaxMessageHeader> header,
-                          CRefPtr<COrvMessageBlock> params)
+void CServer::OnHeartbeat(const CRefPtr<CClientObject>& client, const CRefPtr<CPellaxMessageHeader>& header,
+                          const CRefPtr<COrvMessageBlock>& params)
 {
     if (client && header && params) {
         NotifyParams(*client, kNotifyKeepalive, *header, params.Get());
     }
 }
 
-void CServer::OnRegister(CRefPtr<CClientObject> client, CRefPtr<CPellaxMessageHeader> header,
-                         CRefPtr<COrvMessageBlock> params)
+void CServer::OnRegister(const CRefPtr<CClientObject>& client, const CRefPtr<CPellaxMessageHeader>& header,
+                         const CRefPtr<COrvMessageBlock>& params)
 {
     if (!client || !header || !params || m_pfnNotify.load() == nullptr) {
         return;
