@@ -267,7 +267,7 @@ void CClientSession::OnReceive(IOrvClientSession*, COrvMessageBlock* frame)
     if (frame == nullptr) {
         return;
     }
-    m_nLastRecvTick.store(ZOT_GetTimeTick64());
+    m_nLastRecvTick.store(ZOT_GetCoarseTimeTick64());
     MessageHeaderPtr header;
     int decoded = DecodeFrame(frame, &header);
     if (decoded == CPellaxMessageHeader::kShortFrame) {

@@ -4,6 +4,7 @@
 #include <new>
 #include <random>
 
+#include "platform/OrvCoarseClock.h"
 #include "platform/ZotSema.h"
 
 int ZOT_MutexCreate(ZOT_MUTEX* mutex, int)
@@ -107,6 +108,12 @@ uint64_t ZOT_GetTimeTick64()
     }
     auto now = std::chrono::steady_clock::now().time_since_epoch();
     return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(now).count());
+}
+
+uint64_t ZOT_GetCoarseTimeTick64()
+{
+    ZotTickSource source = g_tickSource.load(std::memory_order_relaxed);
+    return source != nullptr ? source() : OrvCoarseMonotonicMs();
 }
 
 uint32_t ZOT_GetTimeTick()

@@ -65,6 +65,9 @@ inline int32_t ZOT_AtomicCas(std::atomic<int32_t>* value, int32_t expected, int3
 
 uint64_t ZOT_GetTimeTick64();
 uint32_t ZOT_GetTimeTick();
+// The tick as of the last timer interrupt (at most a few milliseconds behind ZOT_GetTimeTick64, never
+// ahead of it): liveness stamps on every frame, compared in seconds.
+uint64_t ZOT_GetCoarseTimeTick64();
 uint32_t ZOT_Rand();
 
 // Lets tests drive time-dependent logic with a controlled clock; null restores the real one.

@@ -27,7 +27,7 @@ CClientObject::~CClientObject()
 
 void CClientObject::UpdateActiveTime()
 {
-    m_lastActive.store(ZOT_GetTimeTick64(), std::memory_order_relaxed);
+    m_lastActive.store(ZOT_GetCoarseTimeTick64(), std::memory_order_relaxed);
 }
 
 int32_t CClientObject::SetUserData(uint32_t type, const char* text)
