@@ -22,20 +22,15 @@ constexpr std::chrono::microseconds kBurstWindow{3};
 // Large frames gain nothing from gathering and lose the host thread's own write: they go at once.
 // `pellax bench stream --size 65536`: median 3 800 MB/s with this limit, 1 400 without (2026-12-07).
 constexpr uint32_t kBurstFrameLimit = 16 * 1024;
-// Queued frames this small are copied, prefix and all, into a run block of the connection's: the
+// Queued frames this small are copied, prefix and all, into a shared run block: the
 // sender frees its own block at once on its own thread, and the event thread writes and recycles one
-// run per 16 KiB instead of freeing a block per frame on the wrong thread.
+// run per 16 KiB (COrvRunPool) instead of freeing a block per frame on the wrong thread.
 constexpr size_t kRunFrameLimit = 2 * 1024;
-constexpr size_t kRunBytes = 16 * 1024;
 // A sender sharing the event thread's CPU hands it over each time this much more is queued. Pinned
 // to one CPU (`taskset -c 0 pellax bench stream --size 64`, medians of 3, 2026-12-07), in messages/s:
 // 16 KiB 0.78 M, 32 KiB 1.06 M, 128 KiB 1.74 M, 256 KiB 1.51 M, 512 KiB 1.10 M; without handing over,
 // writes of about 1.5 MiB left cold from the cache: 0.95 M. Unpinned it rarely yields: 2.8 M.
 constexpr size_t kHandOverBytes = 128 * 1024;
-// Written runs kept for reuse, two hand-overs' worth (one being written, one being queued), so a
-// stream allocates nothing: fresh runs made the heap grow and shrink as the queue filled and drained,
-// a page fault per 4 KiB (with 10 kept, 12 000 faults in 2 s of the pinned stream; with 16, 136).
-constexpr size_t kSpareRuns = 2 * kHandOverBytes / kRunBytes;
 
 std::atomic<uint32_t> g_nextConnectionId{1};
 
@@ -161,9 +156,14 @@ void COrvConnection::QueueLocked(QueuedFrame& item)
 bool COrvConnection::AppendToRunLocked(const QueuedFrame& item)
 {
     size_t needed = sizeof(item.prefix) + item.length;
-    if (m_queue.empty() || m_queue.back().prefixLength != 0 ||
+    // A frame queued alone (an answer, a burst's first) keeps its own block: an idle connection
+    // then never holds a run.
+    if (m_queue.empty()) {
+        return false;
+    }
+    if (m_queue.back().prefixLength != 0 ||
         m_queue.back().block->GetCapacity() - m_queue.back().block->GetWritePos() < needed) {
-        MessageBlockPtr run = TakeRunLocked();
+        MessageBlockPtr run = m_pThread->GetRunPool().Take();
         if (!run) {
             return false;
         }
@@ -174,25 +174,6 @@ bool COrvConnection::AppendToRunLocked(const QueuedFrame& item)
     run.block->Write(item.data, item.length);
     run.length += needed;
     return true;
-}
-
-MessageBlockPtr COrvConnection::TakeRunLocked()
-{
-    if (m_spareRuns.empty()) {
-        return COrvMessageBlock::Create(kRunBytes);
-    }
-    MessageBlockPtr run = std::move(m_spareRuns.back());
-    m_spareRuns.pop_back();
-    run->SetReadPos(0);
-    run->SetWritePos(0);
-    return run;
-}
-
-void COrvConnection::KeepSpareRunLocked(QueuedFrame& written)
-{
-    if (written.prefixLength == 0 && m_spareRuns.size() < kSpareRuns) {
-        m_spareRuns.push_back(std::move(written.block));
-    }
 }
 
 int COrvConnection::WriteDirect(QueuedFrame& item)
@@ -345,7 +326,9 @@ bool COrvConnection::ConsumeLocked(size_t written)
         front.sent += part;
         written -= part;
         if (front.Remaining() == 0) {
-            KeepSpareRunLocked(front);
+            if (front.prefixLength == 0) {
+                m_pThread->GetRunPool().Give(std::move(front.block));
+            }
             m_queue.pop_front();
         }
     }
@@ -483,7 +466,6 @@ void COrvConnection::Close(uint32_t reason)
         std::lock_guard<std::mutex> lock(m_sendMutex);
         m_bSendClosed = true;
         m_queue.clear();
-        m_spareRuns.clear();
         m_nQueuedBytes = 0;
     }
     asio::error_code ignored;

@@ -21,7 +21,6 @@
 #include <deque>
 #include <memory>
 #include <mutex>
-#include <vector>
 
 #include "platform/OrvEventThread.h"
 #include "platform/OrvFrameDecoder.h"
@@ -78,7 +77,7 @@ private:
     using Clock = std::chrono::steady_clock;
 
     // One queued piece: a frame kept in its own block behind its prefix, or a run of small frames
-    // copied, prefixes and all, into a block of the connection's (prefixLength 0). A block is kept
+    // copied, prefixes and all, into a run from the thread's pool (prefixLength 0). A block is kept
     // alive until its last byte is written.
     struct QueuedFrame {
         uint8_t prefix[4];
@@ -101,8 +100,6 @@ private:
     int WriteDirect(QueuedFrame& item);
     void QueueLocked(QueuedFrame& item);
     bool AppendToRunLocked(const QueuedFrame& item);
-    MessageBlockPtr TakeRunLocked();
-    void KeepSpareRunLocked(QueuedFrame& written);
     void Flush();
     void WaitWritable();
     size_t GatherLocked(OrvIoSlice* slices, size_t capacity);
@@ -127,7 +124,6 @@ private:
     std::mutex m_sendMutex;
     std::deque<QueuedFrame> m_queue;                 // frames waiting for the event thread's Flush
     size_t m_nQueuedBytes = 0;
-    std::vector<MessageBlockPtr> m_spareRuns;        // written runs, for the next ones
     bool m_bWriting = false;                         // a Flush is scheduled or waiting for room
     bool m_bRefused = false;                         // a Send was refused: tell the owner on drain
     bool m_bSendClosed = false;

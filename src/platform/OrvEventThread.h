@@ -21,6 +21,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "platform/OrvRunPool.h"
 #include "platform/OrvThread.h"
 
 struct OrvTimerState;
@@ -41,6 +42,8 @@ public:
     bool IsCurrent() const { return Current() == this; }
 
     asio::io_context& GetContext() { return m_context; }
+    // Send runs of this thread's connections.
+    COrvRunPool& GetRunPool() { return m_runPool; }
     // Timers scheduled on this thread; touched only on the thread itself.
     std::unordered_set<std::shared_ptr<OrvTimerState>>& GetTimers() { return m_timers; }
 
@@ -58,6 +61,10 @@ private:
     std::mutex m_postMutex;
     std::vector<IOrvCustomizeEvent*> m_deferred;
     std::atomic<bool> m_bStopping{false};
+    // Two hand-overs' worth (one being written, one being queued); freeing runs as they were written
+    // made the heap grow and shrink with the queue, a page fault per 4 KiB (12 000 in 2 s of the
+    // pinned 64-byte stream with 10 kept, 136 with 16).
+    COrvRunPool m_runPool{16};
     std::thread m_thread;
 };
 
