@@ -255,27 +255,26 @@ void CServerSession::OnReceive(IOrvServerSession* server, IOrvID* client, COrvMe
         return;
     }
     object->UpdateActiveTime();
-    Dispatch(object, header, frame);
+    Dispatch(object, header, held);
 }
 
 void CServerSession::Dispatch(const CRefPtr<CClientObject>& client, const CRefPtr<CPellaxMessageHeader>& header,
-                              COrvMessageBlock* frame)
+                              const CRefPtr<COrvMessageBlock>& frame)
 {
     uint32_t command = header->GetCommand();
     if (command == CPellaxMessageHeader::kCommandKeepalive) {
-        OnHearbeat(client, header, frame);
+        OnHearbeat(client, header, frame.Get());
         return;
     }
     if (command == CPellaxMessageHeader::kCommandRegister) {
-        OnRegister(client, header, frame);
+        OnRegister(client, header, frame.Get());
         return;
     }
     if (IsSyncResponse(command, header->GetSequence())) {
-        DeliverResponse(header, frame);
+        DeliverResponse(header, frame.Get());
         return;
     }
-    CRefPtr<COrvMessageBlock> body(frame);
-    Notify([&](IClientObjectMgrSink* sink) { sink->OnReceive(client, header, body); });
+    Notify([&](IClientObjectMgrSink* sink) { sink->OnReceive(client, header, frame); });
 }
 
 void CServerSession::DeliverResponse(const CRefPtr<CPellaxMessageHeader>& header, COrvMessageBlock* frame)

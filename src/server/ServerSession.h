@@ -81,7 +81,7 @@ private:
     void OnHearbeat(const CRefPtr<CClientObject>& client, const CRefPtr<CPellaxMessageHeader>& header,
                     COrvMessageBlock* body);
     void Dispatch(const CRefPtr<CClientObject>& client, const CRefPtr<CPellaxMessageHeader>& header,
-                  COrvMessageBlock* frame);
+                  const CRefPtr<COrvMessageBlock>& frame);
     void DeliverResponse(const CRefPtr<CPellaxMessageHeader>& header, COrvMessageBlock* frame);
 
     int StartHeartbeatTimer();
