@@ -113,6 +113,9 @@ int CClientSession::Open(IClientSessionSink* sink, const COrvInetAddress* server
     if (server == nullptr || timeout == nullptr) {
         return PELLAX_E_INVALID;
     }
+    if (m_bOpened.exchange(true)) {
+        return PELLAX_E_STATE;
+    }
     uint32_t type = (m_nOption & 1u) != 0 ? ORV_SESSION_TYPE_TCP_ALT : ORV_SESSION_TYPE_TCP;
     CRefPtr<IOrvClientSession> session;
     int result = IOrvSessionManager::Instance()->CreateClientSession(type, session);
@@ -123,10 +126,8 @@ int CClientSession::Open(IClientSessionSink* sink, const COrvInetAddress* server
         std::lock_guard<std::recursive_mutex> guard(m_sinkLock);
         m_pSink = sink;
     }
-    {
-        ZOT_Guard guard(m_lock);
-        m_pSession = session;
-    }
+    m_pSession = session;
+    m_pTransport.store(session.Get(), std::memory_order_release);
     // Set before connecting: the join may be delivered before Connect returns.
     m_addrServer = *server;
     if (local != nullptr) {
@@ -143,8 +144,8 @@ int CClientSession::Open(IClientSessionSink* sink, const COrvInetAddress* server
 void CClientSession::Close(uint32_t reason)
 {
     m_bClosed.store(true);
-    CRefPtr<IOrvClientSession> session = GetSession();
-    if (session) {
+    IOrvClientSession* session = GetSession();
+    if (session != nullptr) {
         session->Close(reason);
     }
 }
@@ -156,16 +157,10 @@ int CClientSession::Finalize()
     return result;
 }
 
-CRefPtr<IOrvClientSession> CClientSession::GetSession()
-{
-    ZOT_Guard guard(m_lock);
-    return m_pSession;
-}
-
 int CClientSession::SendBlock(COrvMessageBlock* block)
 {
-    CRefPtr<IOrvClientSession> session = GetSession();
-    if (!session) {
+    IOrvClientSession* session = GetSession();
+    if (session == nullptr) {
         return kResultNoTransport;
     }
     return session->Send(0, block);

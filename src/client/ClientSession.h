@@ -63,7 +63,7 @@ public:
 private:
     static constexpr const char* kLogScope = "ORV::PELLAX::CClientSession";
 
-    CRefPtr<IOrvClientSession> GetSession();
+    IOrvClientSession* GetSession() const { return m_pTransport.load(std::memory_order_acquire); }
     bool HasSink();
     int SendBlock(COrvMessageBlock* block);
     std::string BuildControlBody(bool registered);
@@ -87,8 +87,11 @@ private:
     COrvInetAddress m_addrLocal;
     std::unique_ptr<COrvTimer> m_pTimer;               // guarded by m_timerLock
     ZOT_Mutex m_timerLock;
-    ZOT_Mutex m_lock;                                  // guards m_pSession
+    // Set once by Open and kept until this session goes: senders read m_pTransport without a lock
+    // or a reference of their own.
+    std::atomic<bool> m_bOpened{false};
     CRefPtr<IOrvClientSession> m_pSession;
+    std::atomic<IOrvClientSession*> m_pTransport{nullptr};
     std::atomic<uint64_t> m_nLastRecvTick;             // last frame received, ms tick
     std::atomic<bool> m_bRegistered{false};
     std::atomic<bool> m_bClosed{false};                // set by Close or the leave: later ticks do nothing

@@ -101,9 +101,10 @@ void COrvClientSession::OnConnected(const asio::error_code& error)
         return;
     }
     connection->SetAccepted();
+    m_connection = connection;
+    m_pJoined.store(connection.Get(), std::memory_order_release);
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        m_connection = connection;
         m_state = State::kJoined;
     }
     m_bJoinDone = true;
@@ -174,11 +175,7 @@ void COrvClientSession::CloseOnThread(uint32_t reason)
         return;
     }
     CRefPtr<COrvClientSession> keep(this);
-    CRefPtr<COrvConnection> connection;
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        connection = m_connection;
-    }
+    CRefPtr<COrvConnection> connection = m_connection;
     // The sink hears the leave now; the drain that follows belongs to the transport alone.
     IOrvClientSessionSink* sink = m_pSink;
     m_pSink = nullptr;
@@ -192,12 +189,10 @@ void COrvClientSession::CloseOnThread(uint32_t reason)
 void COrvClientSession::Finish()
 {
     CRefPtr<COrvClientSession> keep(this);
-    CRefPtr<COrvConnection> connection;
     m_bClosed = true;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_state = State::kClosed;
-        connection = std::move(m_connection);
     }
     m_pSink = nullptr;
     m_pTimer.reset();
@@ -207,12 +202,9 @@ void COrvClientSession::Finish()
 
 int COrvClientSession::Send(int, COrvMessageBlock* frame)
 {
-    CRefPtr<COrvConnection> connection;
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        connection = m_connection;
-    }
-    return connection ? connection->Send(frame) : ORV_ERROR_CLOSED;
+    // A closed connection refuses the frame itself.
+    COrvConnection* connection = m_pJoined.load(std::memory_order_acquire);
+    return connection != nullptr ? connection->Send(frame) : ORV_ERROR_CLOSED;
 }
 
 void COrvClientSession::OnConnectionReceive(COrvConnection*, COrvMessageBlock* frame)

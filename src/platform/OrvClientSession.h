@@ -10,6 +10,7 @@
 
 #include <asio/ip/tcp.hpp>
 #include <asio/steady_timer.hpp>
+#include <atomic>
 #include <memory>
 #include <mutex>
 
@@ -46,9 +47,12 @@ private:
     void OnConnectionCanSendAgain(COrvConnection* connection) override;
     void OnConnectionClosed(COrvConnection* connection, uint32_t reason) override;
 
-    std::mutex m_mutex;                    // guards m_state and m_connection
+    std::mutex m_mutex;                    // guards m_state
     State m_state = State::kIdle;
-    CRefPtr<COrvConnection> m_connection;  // set once joined
+    // Set once joined (event thread) and kept until this session goes, so a sender holding the
+    // session reads the connection without a lock or a reference of its own.
+    CRefPtr<COrvConnection> m_connection;
+    std::atomic<COrvConnection*> m_pJoined{nullptr};
     COrvEventThread* m_pThread = nullptr;  // set once by Connect
     COrvLockEvent m_finished{1, 0};        // set once the session is finished and its socket closed
 
