@@ -48,6 +48,7 @@ COrvConnection::COrvConnection(COrvEventThread* thread, asio::ip::tcp::socket so
       m_pSocket(std::make_unique<asio::ip::tcp::socket>(std::move(socket))),
       m_nFd(m_pSocket->native_handle()),
       m_nId(g_nextConnectionId.fetch_add(1, std::memory_order_relaxed)),
+      m_decoder(&thread->GetSpareFrame()),
       m_pWaitBuffer(new uint8_t[kWaitBytes])
 {
     asio::error_code ignored;

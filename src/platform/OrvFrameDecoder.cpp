@@ -51,8 +51,7 @@ size_t COrvFrameDecoder::TakeBody(const uint8_t* data, size_t n, Result* result)
     size_t have = m_body ? m_body->GetLength() : 0;
     size_t used = std::min(n, m_nBodyLength - have);
     if (!m_body) {
-        // Whole bodies are copied once at their exact size; partial ones start small.
-        m_body = COrvMessageBlock::Create(used == m_nBodyLength ? used : std::min(m_nBodyLength, kFirstBodyCapacity));
+        m_body = NewBody(used);
     }
     if (!m_body || m_body->Write(data, used) != 0) {
         *result = kNoMemory;
@@ -60,10 +59,26 @@ size_t COrvFrameDecoder::TakeBody(const uint8_t* data, size_t n, Result* result)
     return used;
 }
 
+MessageBlockPtr COrvFrameDecoder::NewBody(size_t used)
+{
+    if (m_pSpare != nullptr && *m_pSpare && (*m_pSpare)->GetCapacity() >= m_nBodyLength) {
+        return std::move(*m_pSpare);
+    }
+    // Whole bodies are copied once at their exact size; partial ones start small.
+    return COrvMessageBlock::Create(used == m_nBodyLength ? used : std::min(m_nBodyLength, kFirstBodyCapacity));
+}
+
 COrvFrameDecoder::Result COrvFrameDecoder::Deliver(IOrvFrameSink* sink)
 {
     CRefPtr<COrvMessageBlock> frame = std::move(m_body);
     m_nBodyLength = 0;
     m_state = State::kLength;
-    return sink->OnFrame(frame.Get()) ? kOk : kStopped;
+    bool more = sink->OnFrame(frame.Get());
+    // Held by nobody else now, so nobody else can take it up again: safe to fill anew.
+    if (m_pSpare != nullptr && frame->GetReference() == 1 && frame->GetCapacity() <= kSpareBytes) {
+        frame->SetReadPos(0);
+        frame->SetWritePos(0);
+        *m_pSpare = std::move(frame);
+    }
+    return more ? kOk : kStopped;
 }

@@ -78,6 +78,53 @@ TEST(FrameDecoder, EveryStreamGivesTheSameFramesAndOutcomeHoweverItIsSplit)
     }
 }
 
+// Two connections of one thread share its spare block: frames split across reads on both, frames the
+// sink keeps, and frames too large for the spare must all come out with their own bytes.
+TEST(FrameDecoder, ConnectionsSharingTheThreadsSpareBlockKeepEveryFramesBytes)
+{
+    struct SKeeper : IOrvFrameSink {
+        bool OnFrame(COrvMessageBlock* frame) override
+        {
+            if (++count % 2 == 0) {
+                kept.emplace_back(frame, Held(frame));
+            }
+            seen.push_back(Held(frame));
+            return true;
+        }
+        size_t count = 0;
+        std::vector<std::pair<MessageBlockPtr, std::string>> kept;
+        std::vector<std::string> seen;
+    };
+    MessageBlockPtr spare;
+    COrvFrameDecoder decoders[2] = {COrvFrameDecoder(&spare), COrvFrameDecoder(&spare)};
+    SKeeper sink;
+    std::vector<std::string> expected;
+    const size_t sizes[] = {1, 300, 20000, 5000, 64, 16383};
+    for (int i = 0; i < 24; ++i) {
+        std::string body(sizes[i % 6], char('a' + i));
+        std::string bytes = Frame(body);
+        // Each connection gets half a frame, then the other's turn, so both hold partial bodies at once.
+        COrvFrameDecoder& decoder = decoders[i % 2];
+        size_t half = bytes.size() / 2;
+        auto feed = [&](size_t from, size_t n) {
+            ASSERT_EQ(decoder.Feed(reinterpret_cast<const uint8_t*>(bytes.data() + from), n, &sink),
+                      COrvFrameDecoder::kOk);
+        };
+        feed(0, half);
+        std::string other = Frame(std::string(3, char('A' + i)));
+        expected.push_back(other.substr(4));
+        expected.push_back(body);
+        ASSERT_EQ(decoders[1 - i % 2].Feed(reinterpret_cast<const uint8_t*>(other.data()), other.size(), &sink),
+                  COrvFrameDecoder::kOk);
+        feed(half, bytes.size() - half);
+    }
+    EXPECT_EQ(sink.seen, expected);
+    for (const auto& [frame, bytes] : sink.kept) {
+        EXPECT_EQ(Held(frame.Get()), bytes) << "a kept frame was overwritten by a later one";
+    }
+    EXPECT_TRUE(spare) << "frames nobody kept leave the spare for the next";
+}
+
 TEST(MessageBlock, ReadsAndPositionsStayWithinTheDataAndAGrowingSelfAppendKeepsItsBytes)
 {
     MessageBlockPtr block = COrvMessageBlock::Create("wxyz", 4);
