@@ -169,11 +169,14 @@ int CClientSession::SendBlock(COrvMessageBlock* block)
 int CClientSession::AsyncSend(CPellaxMessageHeader& header, const void* body, size_t length)
 {
     MessageBlockPtr frame;
-    int result = EncodeFrame(&header, body, length, false, &frame);
+    int result = EncodeFrame(&header, body, length, false, &frame, &m_spareFrame);
     if (result != 0) {
         return result;
     }
-    return SendBlock(frame.Get());
+    result = SendBlock(frame.Get());
+    // Written at once or copied into the transport's queue, the block is free for the next frame.
+    m_spareFrame.Give(std::move(frame));
+    return result;
 }
 
 bool CClientSession::IsOwnThread() const

@@ -16,6 +16,7 @@
 #include "client/IClientSession.h"
 #include "client/IClientSessionSink.h"
 #include "platform/OrvSession.h"
+#include "platform/OrvSpareBlock.h"
 #include "platform/OrvThread.h"
 #include "platform/OrvTimer.h"
 #include "platform/Zot.h"
@@ -92,6 +93,7 @@ private:
     std::atomic<bool> m_bOpened{false};
     CRefPtr<IOrvClientSession> m_pSession;
     std::atomic<IOrvClientSession*> m_pTransport{nullptr};
+    COrvSpareBlock m_spareFrame;                       // the last sent frame's block, for the next one
     std::atomic<uint64_t> m_nLastRecvTick;             // last frame received, ms tick
     std::atomic<bool> m_bRegistered{false};
     std::atomic<bool> m_bClosed{false};                // set by Close or the leave: later ticks do nothing

@@ -41,6 +41,16 @@ public:
         }
     }
 
+    // Takes over a reference the caller already holds, as a counted pointer.
+    static CRefPtr Adopt(T* p)
+    {
+        CRefPtr adopted;
+        adopted.m_p = p;
+        return adopted;
+    }
+    // Hands the reference over to the caller, who releases it later.
+    T* Release() { return std::exchange(m_p, nullptr); }
+
     T* Get() const { return m_p; }
     T* operator->() const { return m_p; }
     T& operator*() const { return *m_p; }

@@ -24,13 +24,15 @@ bool ExtListFits(const PELLAX_MessageExt* node)
     return true;
 }
 
-int NewFrame(CPellaxMessageHeader* header, size_t bodyLength, bool skipTrace, MessageBlockPtr* frame)
+int NewFrame(CPellaxMessageHeader* header, size_t bodyLength, bool skipTrace, MessageBlockPtr* frame,
+             COrvSpareBlock* spare)
 {
     if (header == nullptr || frame == nullptr || bodyLength != header->GetBodyLength() ||
         !header->HasValidExtLength()) {
         return PELLAX_E_INVALID;
     }
-    MessageBlockPtr block = COrvMessageBlock::Create(static_cast<size_t>(header->GetHeaderSize()) + bodyLength);
+    size_t size = static_cast<size_t>(header->GetHeaderSize()) + bodyLength;
+    MessageBlockPtr block = spare != nullptr ? spare->Take(size) : COrvMessageBlock::Create(size);
     if (!block) {
         return PELLAX_E_NO_RESOURCE;
     }
@@ -59,13 +61,13 @@ int FillMessageHeader(const PELLAX_Message& message, CPellaxMessageHeader* heade
 }
 
 int EncodeFrame(CPellaxMessageHeader* header, const void* body, size_t bodyLength, bool skipTrace,
-                MessageBlockPtr* frame)
+                MessageBlockPtr* frame, COrvSpareBlock* spare)
 {
     if (body == nullptr && bodyLength > 0) {
         return PELLAX_E_INVALID;
     }
     MessageBlockPtr block;
-    int result = NewFrame(header, bodyLength, skipTrace, &block);
+    int result = NewFrame(header, bodyLength, skipTrace, &block, spare);
     if (result != 0) {
         return result;
     }

@@ -10,6 +10,7 @@
 
 #include "pellax.h"
 #include "platform/OrvMessageBlock.h"
+#include "platform/OrvSpareBlock.h"
 #include "protocol/PellaxMessageHeader.h"
 
 namespace ORV {
@@ -21,10 +22,10 @@ namespace PELLAX {
 // caller's stack: a send needs it only while its frame is encoded, which spares an allocation.
 int FillMessageHeader(const PELLAX_Message& message, CPellaxMessageHeader* header);
 
-// Header, then body, in one new block. PELLAX_E_INVALID for a null header, a body length other than the header's,
-// or extension entries too long to frame.
+// Header, then body, in one new block (or the spare's). PELLAX_E_INVALID for a null header, a body length other
+// than the header's, or extension entries too long to frame.
 int EncodeFrame(CPellaxMessageHeader* header, const void* body, size_t bodyLength, bool skipTrace,
-                MessageBlockPtr* frame);
+                MessageBlockPtr* frame, COrvSpareBlock* spare = nullptr);
 int EncodeFrame(CPellaxMessageHeader* header, const COrvMessageBlock* body, bool skipTrace, MessageBlockPtr* frame);
 
 // A control frame (command 0, 1, 10 or 11): flag 0, no extension entries, the JSON text as body. The
