@@ -175,7 +175,7 @@ int CClientSession::AsyncSend(CPellaxMessageHeader& header, const void* body, si
     }
     result = SendBlock(frame.Get());
     // Written at once or copied into the transport's queue, the block is free for the next frame.
-    m_spareFrame.Give(std::move(frame));
+    KeepFrameBlock(std::move(frame), m_spareFrame);
     return result;
 }
 
@@ -267,7 +267,7 @@ void CClientSession::OnReceive(IOrvClientSession*, COrvMessageBlock* frame)
     }
     m_nLastRecvTick.store(ZOT_GetCoarseTimeTick64());
     MessageHeaderPtr header;
-    int decoded = DecodeFrame(frame, &header);
+    int decoded = DecodeFrame(frame, &header, &m_spareHeader);
     if (decoded == CPellaxMessageHeader::kShortFrame) {
         // Never hand on what the frame does not hold: neither the host nor a waiting call sees it.
         PELLAX_LOG_FAIL(4, kCodeInvalid, "[result=%d,len=%zu]short frame dropped", decoded, frame->GetLength());
@@ -279,6 +279,7 @@ void CClientSession::OnReceive(IOrvClientSession*, COrvMessageBlock* frame)
     bool isRegister = command == CPellaxMessageHeader::kCommandRegisterResponse;
     if (!isRegister && command != CPellaxMessageHeader::kCommandKeepaliveResponse) {
         OnDataFrame(header, frame);
+        m_spareHeader.Give(std::move(header));
         return;
     }
     std::string text = BodyText(*header, *frame);

@@ -16,10 +16,11 @@
 #include "client/IClientSession.h"
 #include "client/IClientSessionSink.h"
 #include "platform/OrvSession.h"
-#include "platform/OrvSpareBlock.h"
+#include "platform/OrvSpare.h"
 #include "platform/OrvThread.h"
 #include "platform/OrvTimer.h"
 #include "platform/Zot.h"
+#include "protocol/PellaxMessageHeader.h"
 #include "frame/ResultCodes.h"
 
 namespace ORV {
@@ -93,7 +94,8 @@ private:
     std::atomic<bool> m_bOpened{false};
     CRefPtr<IOrvClientSession> m_pSession;
     std::atomic<IOrvClientSession*> m_pTransport{nullptr};
-    COrvSpareBlock m_spareFrame;                       // the last sent frame's block, for the next one
+    COrvSpareT<COrvMessageBlock> m_spareFrame;         // the last sent frame's block, for the next one
+    COrvSpareT<CPellaxMessageHeader> m_spareHeader;    // the last received frame's header, for the next one
     std::atomic<uint64_t> m_nLastRecvTick;             // last frame received, ms tick
     std::atomic<bool> m_bRegistered{false};
     std::atomic<bool> m_bClosed{false};                // set by Close or the leave: later ticks do nothing

@@ -8,6 +8,9 @@ namespace PELLAX {
 
 namespace {
 
+// Larger sent blocks are not kept for the next frame.
+constexpr size_t kSpareFrameBytes = 16 * 1024;
+
 // Bounded by the 16-bit area, so a list that loops back on itself ends here too.
 bool ExtListFits(const PELLAX_MessageExt* node)
 {
@@ -24,15 +27,26 @@ bool ExtListFits(const PELLAX_MessageExt* node)
     return true;
 }
 
+MessageBlockPtr NewBlock(size_t size, COrvSpareT<COrvMessageBlock>* spare)
+{
+    MessageBlockPtr block = spare != nullptr ? spare->Take() : MessageBlockPtr();
+    if (!block || block->GetCapacity() < size) {
+        return COrvMessageBlock::Create(size);
+    }
+    block->SetReadPos(0);
+    block->SetWritePos(0);
+    return block;
+}
+
 int NewFrame(CPellaxMessageHeader* header, size_t bodyLength, bool skipTrace, MessageBlockPtr* frame,
-             COrvSpareBlock* spare)
+             COrvSpareT<COrvMessageBlock>* spare)
 {
     if (header == nullptr || frame == nullptr || bodyLength != header->GetBodyLength() ||
         !header->HasValidExtLength()) {
         return PELLAX_E_INVALID;
     }
     size_t size = static_cast<size_t>(header->GetHeaderSize()) + bodyLength;
-    MessageBlockPtr block = spare != nullptr ? spare->Take(size) : COrvMessageBlock::Create(size);
+    MessageBlockPtr block = NewBlock(size, spare);
     if (!block) {
         return PELLAX_E_NO_RESOURCE;
     }
@@ -61,7 +75,7 @@ int FillMessageHeader(const PELLAX_Message& message, CPellaxMessageHeader* heade
 }
 
 int EncodeFrame(CPellaxMessageHeader* header, const void* body, size_t bodyLength, bool skipTrace,
-                MessageBlockPtr* frame, COrvSpareBlock* spare)
+                MessageBlockPtr* frame, COrvSpareT<COrvMessageBlock>* spare)
 {
     if (body == nullptr && bodyLength > 0) {
         return PELLAX_E_INVALID;
@@ -86,6 +100,13 @@ int EncodeFrame(CPellaxMessageHeader* header, const COrvMessageBlock* body, bool
     return EncodeFrame(header, body->GetReadPtr(), body->GetLength(), skipTrace, frame);
 }
 
+void KeepFrameBlock(MessageBlockPtr frame, COrvSpareT<COrvMessageBlock>& spare)
+{
+    if (frame && frame->GetCapacity() <= kSpareFrameBytes) {
+        spare.Give(std::move(frame));
+    }
+}
+
 ControlFrameResult BuildControlFrame(uint32_t command, uint32_t sequence, const std::string& body,
                                      MessageBlockPtr* frame)
 {
@@ -100,12 +121,16 @@ ControlFrameResult BuildControlFrame(uint32_t command, uint32_t sequence, const 
     return ControlFrameResult::kBuilt;
 }
 
-int DecodeFrame(COrvMessageBlock* frame, MessageHeaderPtr* header)
+int DecodeFrame(COrvMessageBlock* frame, MessageHeaderPtr* header, COrvSpareT<CPellaxMessageHeader>* spare)
 {
     if (frame == nullptr || header == nullptr) {
         return PELLAX_E_INVALID;
     }
-    MessageHeaderPtr decoded(new (std::nothrow) CPellaxMessageHeader);
+    // Decode sets every field of a reused header, extension entries included.
+    MessageHeaderPtr decoded = spare != nullptr ? spare->Take() : MessageHeaderPtr();
+    if (!decoded) {
+        decoded = new (std::nothrow) CPellaxMessageHeader;
+    }
     if (!decoded) {
         return PELLAX_E_NO_RESOURCE;
     }

@@ -10,7 +10,7 @@
 
 #include "pellax.h"
 #include "platform/OrvMessageBlock.h"
-#include "platform/OrvSpareBlock.h"
+#include "platform/OrvSpare.h"
 #include "protocol/PellaxMessageHeader.h"
 
 namespace ORV {
@@ -25,8 +25,11 @@ int FillMessageHeader(const PELLAX_Message& message, CPellaxMessageHeader* heade
 // Header, then body, in one new block (or the spare's). PELLAX_E_INVALID for a null header, a body length other
 // than the header's, or extension entries too long to frame.
 int EncodeFrame(CPellaxMessageHeader* header, const void* body, size_t bodyLength, bool skipTrace,
-                MessageBlockPtr* frame, COrvSpareBlock* spare = nullptr);
+                MessageBlockPtr* frame, COrvSpareT<COrvMessageBlock>* spare = nullptr);
 int EncodeFrame(CPellaxMessageHeader* header, const COrvMessageBlock* body, bool skipTrace, MessageBlockPtr* frame);
+// Keeps a sent frame's block for the next EncodeFrame once the transport let go of it, unless it is
+// large: a spare must not hold a large frame's memory for good.
+void KeepFrameBlock(MessageBlockPtr frame, COrvSpareT<COrvMessageBlock>& spare);
 
 // A control frame (command 0, 1, 10 or 11): flag 0, no extension entries, the JSON text as body. The
 // two ways to fail are told apart, as each side logs them apart.
@@ -36,8 +39,9 @@ ControlFrameResult BuildControlFrame(uint32_t command, uint32_t sequence, const 
 
 // Decodes the header at the block's read position; on 0 the read position stands at the body and
 // at least GetBodyLength() bytes follow it. Otherwise CPellaxMessageHeader::kShortFrame (drop the
-// frame), PELLAX_E_NO_RESOURCE, or PELLAX_E_INVALID for a null block.
-int DecodeFrame(COrvMessageBlock* frame, MessageHeaderPtr* header);
+// frame), PELLAX_E_NO_RESOURCE, or PELLAX_E_INVALID for a null block. The header is decoded into the
+// spare's when there is one: give it back there once the frame was handed on.
+int DecodeFrame(COrvMessageBlock* frame, MessageHeaderPtr* header, COrvSpareT<CPellaxMessageHeader>* spare = nullptr);
 
 }  // namespace PELLAX
 }  // namespace ORV

@@ -10,8 +10,10 @@
 #include "platform/OrvLockEvent.h"
 #include "platform/OrvReferenceControl.h"
 #include "platform/OrvSession.h"
+#include "platform/OrvSpare.h"
 #include "platform/RefPtr.h"
 #include "platform/Zot.h"
+#include "protocol/PellaxMessageHeader.h"
 
 namespace ORV {
 namespace PELLAX {
@@ -38,11 +40,14 @@ public:
 
     // Reset when the transport refuses a frame, signalled when it can send again; nobody waits on it.
     COrvLockEvent& GetSendReady() { return m_sendReady; }
+    // The header of this client's last received frame, for decoding the next one.
+    COrvSpareT<CPellaxMessageHeader>& GetSpareHeader() { return m_spareHeader; }
 
 private:
     COrvLockEvent m_sendReady{0, 1};
     std::atomic<uint64_t> m_lastActive{0};
     CRefPtr<IOrvID> m_pID;
+    COrvSpareT<CPellaxMessageHeader> m_spareHeader;
     int32_t m_clientID;
     // Host threads write the texts while the event thread builds responses from them.
     mutable ZOT_Mutex m_userDataMutex;

@@ -247,7 +247,7 @@ void CServerSession::OnReceive(IOrvServerSession* server, IOrvID* client, COrvMe
     }
     CRefPtr<COrvMessageBlock> held(frame);
     MessageHeaderPtr header;
-    int result = DecodeFrame(frame, &header);
+    int result = DecodeFrame(frame, &header, &object->GetSpareHeader());
     if (result != 0) {
         // A frame shorter than its header says must reach nobody: not the host, not a waiter.
         PELLAX_LOG_FAIL(4, kCodeInvalid, "[clientID=%d,result=%d]Decode frame failed, dropped.", object->GetClientID(),
@@ -256,6 +256,7 @@ void CServerSession::OnReceive(IOrvServerSession* server, IOrvID* client, COrvMe
     }
     object->UpdateActiveTime();
     Dispatch(object, header, held);
+    object->GetSpareHeader().Give(std::move(header));
 }
 
 void CServerSession::Dispatch(const CRefPtr<CClientObject>& client, const CRefPtr<CPellaxMessageHeader>& header,
