@@ -2,6 +2,7 @@
 #include "frame/ResultCodes.h"
 
 #include <new>
+#include <utility>
 
 namespace ORV {
 namespace PELLAX {
@@ -53,7 +54,7 @@ int NewFrame(CPellaxMessageHeader* header, size_t bodyLength, bool skipTrace, Me
     if (header->Encode(block.Get(), skipTrace) != 0) {
         return PELLAX_E_INVALID;
     }
-    *frame = block;
+    *frame = std::move(block);
     return 0;
 }
 }
@@ -88,7 +89,7 @@ int EncodeFrame(CPellaxMessageHeader* header, const void* body, size_t bodyLengt
     if (block->Write(body, bodyLength) != 0) {
         return PELLAX_E_NO_RESOURCE;
     }
-    *frame = block;
+    *frame = std::move(block);
     return 0;
 }
 
@@ -138,7 +139,7 @@ int DecodeFrame(COrvMessageBlock* frame, MessageHeaderPtr* header, COrvSpareT<CP
     if (result != 0) {
         return result;
     }
-    *header = decoded;
+    *header = std::move(decoded);
     return 0;
 }
 
