@@ -80,13 +80,15 @@ int COrvConnection::Send(COrvMessageBlock* frame)
         return ORV_ERROR_INVALID;
     }
     uint32_t length = static_cast<uint32_t>(frame->GetLength());
+    // The item takes its own reference only if it joins the queue as it is: a frame written at once
+    // or copied into a run is done with before Send returns.
     QueuedFrame item{{uint8_t(length >> 24), uint8_t(length >> 16), uint8_t(length >> 8), uint8_t(length)},
-                     4, frame, frame->GetReadPtr(), length, 0};
+                     4, nullptr, frame->GetReadPtr(), length, 0};
     bool handOver = false;
     int result = 0;
     {
         std::lock_guard<std::mutex> lock(m_sendMutex);
-        result = SendLocked(item, &handOver);
+        result = SendLocked(item, frame, &handOver);
     }
     // A sender that shares its CPU with the event thread would otherwise run its whole time slice,
     // queueing megabytes that then leave cold from the cache; handing over at each mark keeps the
@@ -97,7 +99,7 @@ int COrvConnection::Send(COrvMessageBlock* frame)
     return result;
 }
 
-int COrvConnection::SendLocked(QueuedFrame& item, bool* handOver)
+int COrvConnection::SendLocked(QueuedFrame& item, COrvMessageBlock* frame, bool* handOver)
 {
     if (m_bSendClosed) {
         return ORV_ERROR_CLOSED;
@@ -110,7 +112,7 @@ int COrvConnection::SendLocked(QueuedFrame& item, bool* handOver)
     // per frame (Flush stamps the end of the burst it drained instead).
     if (m_bWriting) {
         size_t before = m_nQueuedBytes;
-        QueueLocked(item);
+        QueueLocked(item, frame);
         *handOver = before / kHandOverBytes != m_nQueuedBytes / kHandOverBytes;
         return 0;
     }
@@ -127,7 +129,7 @@ int COrvConnection::SendLocked(QueuedFrame& item, bool* handOver)
             return result;
         }
     }
-    QueueLocked(item);
+    QueueLocked(item, frame);
     m_bWriting = true;
     if (corked) {
         m_bFlushAfterRead = true;
@@ -143,12 +145,13 @@ int COrvConnection::SendLocked(QueuedFrame& item, bool* handOver)
     return 0;
 }
 
-void COrvConnection::QueueLocked(QueuedFrame& item)
+void COrvConnection::QueueLocked(QueuedFrame& item, COrvMessageBlock* frame)
 {
     m_nQueuedBytes += item.Remaining();
     if (item.sent == 0 && item.length <= kRunFrameLimit && AppendToRunLocked(item)) {
         return;
     }
+    item.block = frame;
     m_queue.push_back(std::move(item));
 }
 

@@ -96,9 +96,9 @@ private:
     bool FeedCorked(const uint8_t* data, size_t length);
     void WaitReadable();
     void OnWaitedRead(const asio::error_code& error, size_t received);
-    int SendLocked(QueuedFrame& item, bool* handOver);
+    int SendLocked(QueuedFrame& item, COrvMessageBlock* frame, bool* handOver);
     int WriteDirect(QueuedFrame& item);
-    void QueueLocked(QueuedFrame& item);
+    void QueueLocked(QueuedFrame& item, COrvMessageBlock* frame);
     bool AppendToRunLocked(const QueuedFrame& item);
     void Flush();
     void WaitWritable();
