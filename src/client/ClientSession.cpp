@@ -168,6 +168,9 @@ int CClientSession::SendBlock(COrvMessageBlock* block)
 
 int CClientSession::AsyncSend(CPellaxMessageHeader& header, const void* body, size_t length)
 {
+    if (length >= ORV_SPLIT_BODY_BYTES) {
+        return SendSplit(header, body, length);
+    }
     MessageBlockPtr frame;
     int result = EncodeFrame(&header, body, length, false, &frame, &m_spareFrame);
     if (result != 0) {
@@ -176,6 +179,23 @@ int CClientSession::AsyncSend(CPellaxMessageHeader& header, const void* body, si
     result = SendBlock(frame.Get());
     // Written at once or copied into the transport's queue, the block is free for the next frame.
     KeepFrameBlock(std::move(frame), m_spareFrame);
+    return result;
+}
+
+// A large body goes from the host's bytes when the socket takes it at once, sparing its copy.
+int CClientSession::SendSplit(CPellaxMessageHeader& header, const void* body, size_t length)
+{
+    IOrvClientSession* session = GetSession();
+    if (session == nullptr) {
+        return kResultNoTransport;
+    }
+    MessageBlockPtr head;
+    int result = EncodeFrameHead(&header, length, &head, &m_spareFrame);
+    if (result != 0) {
+        return result;
+    }
+    result = session->SendSplit(head.Get(), body, length);
+    KeepFrameBlock(std::move(head), m_spareFrame);
     return result;
 }
 

@@ -68,6 +68,7 @@ private:
     IOrvClientSession* GetSession() const { return m_pTransport.load(std::memory_order_acquire); }
     bool HasSink();
     int SendBlock(COrvMessageBlock* block);
+    int SendSplit(CPellaxMessageHeader& header, const void* body, size_t length);
     std::string BuildControlBody(bool registered);
     bool IsSilent() const;
     // Host requests and responses go to the sink; answers to synchronous requests to their waiter.

@@ -207,6 +207,12 @@ int COrvClientSession::Send(int, COrvMessageBlock* frame)
     return connection != nullptr ? connection->Send(frame) : ORV_ERROR_CLOSED;
 }
 
+int COrvClientSession::SendSplit(COrvMessageBlock* head, const void* body, size_t length)
+{
+    COrvConnection* connection = m_pJoined.load(std::memory_order_acquire);
+    return connection != nullptr ? connection->SendSplit(head, body, length) : ORV_ERROR_CLOSED;
+}
+
 void COrvClientSession::OnConnectionReceive(COrvConnection*, COrvMessageBlock* frame)
 {
     CRefPtr<COrvClientSession> keep(this);

@@ -32,6 +32,7 @@ public:
     void StartClose(uint32_t reason) override;
     void WaitClosed() override;
     int Send(int flags, COrvMessageBlock* frame) override;
+    int SendSplit(COrvMessageBlock* head, const void* body, size_t length) override;
 
 private:
     enum class State { kIdle, kConnecting, kJoined, kClosed };

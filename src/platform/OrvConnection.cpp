@@ -135,14 +135,73 @@ int COrvConnection::SendLocked(QueuedFrame& item, COrvMessageBlock* frame, bool*
         m_bFlushAfterRead = true;
         return 0;
     }
-    // The event thread gives the CPU back once before it gathers: a burst's sender on the same CPU
-    // then queues up to a mark instead of a frame per wake-up.
+    PostFlush();
+    return 0;
+}
+
+int COrvConnection::SendSplit(COrvMessageBlock* head, const void* body, size_t bodyLength)
+{
+    if (head == nullptr || head->GetLength() == 0 || (body == nullptr && bodyLength > 0) ||
+        bodyLength > ORV_MAX_FRAME_LENGTH - head->GetLength()) {
+        return ORV_ERROR_INVALID;
+    }
+    uint32_t length = static_cast<uint32_t>(head->GetLength() + bodyLength);
+    QueuedFrame item{{uint8_t(length >> 24), uint8_t(length >> 16), uint8_t(length >> 8), uint8_t(length)},
+                     4, nullptr, head->GetReadPtr(), head->GetLength(), 0};
+    {
+        std::lock_guard<std::mutex> lock(m_sendMutex);
+        if (m_bSendClosed) {
+            return ORV_ERROR_CLOSED;
+        }
+        bool corked = m_pThread->IsCurrent() && m_bCorked;
+        if (!m_bWriting && !corked) {
+            return WriteSplitLocked(item, *head, static_cast<const uint8_t*>(body), bodyLength);
+        }
+    }
+    MessageBlockPtr frame = COrvMessageBlock::Join(*head, body, bodyLength);
+    return frame ? Send(frame.Get()) : ORV_ERROR_NO_MEMORY;
+}
+
+// Straight from the caller's bytes; what the socket does not take now is copied while still locked,
+// since it must be the next bytes on the wire.
+int COrvConnection::WriteSplitLocked(QueuedFrame& item, const COrvMessageBlock& head, const uint8_t* body,
+                                     size_t bodyLength)
+{
+    OrvIoSlice slices[3] = {{item.prefix, sizeof(item.prefix)}, {item.data, item.length}, {body, bodyLength}};
+    long written = OrvSendGather(m_nFd, slices, 3);
+    m_lastSend = Clock::now();
+    if (written < 0 && written != kOrvIoWouldBlock) {
+        CloseLater(ORV_REASON_NETWORK_ERROR);
+        return ORV_ERROR_CLOSED;
+    }
+    size_t sent = written > 0 ? static_cast<size_t>(written) : 0;
+    if (sent == sizeof(item.prefix) + item.length + bodyLength) {
+        return 0;
+    }
+    MessageBlockPtr frame = COrvMessageBlock::Join(head, body, bodyLength);
+    if (!frame) {
+        // Part of the frame may be on the wire already, and the rest cannot follow it.
+        CloseLater(ORV_REASON_NO_MEMORY);
+        return ORV_ERROR_CLOSED;
+    }
+    item.data = frame->GetReadPtr();
+    item.length = frame->GetLength();
+    item.sent = sent;
+    QueueLocked(item, frame.Get());
+    m_bWriting = true;
+    PostFlush();
+    return 0;
+}
+
+// The event thread gives the CPU back once before it gathers: a burst's sender on the same CPU then
+// queues up to a mark instead of a frame per wake-up.
+void COrvConnection::PostFlush()
+{
     CRefPtr<COrvConnection> self(this);
     asio::post(m_pThread->GetContext(), [self] {
         std::this_thread::yield();
         self->Flush();
     });
-    return 0;
 }
 
 void COrvConnection::QueueLocked(QueuedFrame& item, COrvMessageBlock* frame)

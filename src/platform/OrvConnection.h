@@ -56,6 +56,8 @@ public:
 
     // Any thread: queues or writes one frame behind its length prefix.
     int Send(COrvMessageBlock* frame);
+    // Any thread: the frame head, then a body that is still the caller's (IOrvClientSession::SendSplit).
+    int SendSplit(COrvMessageBlock* head, const void* body, size_t bodyLength);
     // Any thread, while the connection's event thread runs: closes it there.
     void CloseLater(uint32_t reason);
     // Any thread: an orderly close there (CloseAfterDrain).
@@ -98,6 +100,8 @@ private:
     void OnWaitedRead(const asio::error_code& error, size_t received);
     int SendLocked(QueuedFrame& item, COrvMessageBlock* frame, bool* handOver);
     int WriteDirect(QueuedFrame& item);
+    int WriteSplitLocked(QueuedFrame& item, const COrvMessageBlock& head, const uint8_t* body, size_t bodyLength);
+    void PostFlush();
     void QueueLocked(QueuedFrame& item, COrvMessageBlock* frame);
     bool AppendToRunLocked(const QueuedFrame& item);
     void Flush();

@@ -30,6 +30,15 @@ CRefPtr<COrvMessageBlock> COrvMessageBlock::Create(const void* data, size_t leng
     return block;
 }
 
+CRefPtr<COrvMessageBlock> COrvMessageBlock::Join(const COrvMessageBlock& head, const void* body, size_t length)
+{
+    CRefPtr<COrvMessageBlock> block = Create(head.GetLength() + length);
+    if (!block || block->Write(head.GetReadPtr(), head.GetLength()) != 0 || block->Write(body, length) != 0) {
+        return {};
+    }
+    return block;
+}
+
 int COrvMessageBlock::Reserve(size_t n)
 {
     if (n <= m_nCapacity - m_nWritePos) {

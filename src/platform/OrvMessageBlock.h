@@ -19,6 +19,8 @@ public:
     // Blocks come from here: an empty pointer means the memory could not be had.
     static CRefPtr<COrvMessageBlock> Create(size_t capacity);
     static CRefPtr<COrvMessageBlock> Create(const void* data, size_t length);
+    // The bytes held by head, then length bytes of body, in one new block.
+    static CRefPtr<COrvMessageBlock> Join(const COrvMessageBlock& head, const void* body, size_t length);
 
     // Appends n bytes at the write position, growing the buffer when needed; 0 on success.
     int Write(const void* data, size_t n);

@@ -9,6 +9,7 @@
 #ifndef PELLAX_PLATFORM_ORV_SESSION_H
 #define PELLAX_PLATFORM_ORV_SESSION_H
 
+#include <cstddef>
 #include <cstdint>
 
 #include "platform/OrvInetAddress.h"
@@ -41,6 +42,9 @@ constexpr int ORV_ERROR_CLOSED = 20022;              // the session or connectio
 constexpr int ORV_ERROR_WOULD_BLOCK = 20023;         // send queue above its high-water mark
 constexpr int ORV_ERROR_NOT_STARTED = 20024;         // the transport is not initialised
 constexpr int ORV_ERROR_ADDRESS = 20025;             // the address cannot be bound or listened on
+constexpr int ORV_ERROR_NO_MEMORY = 20026;           // a frame could not be copied for the queue
+// Bodies at least this large are worth sending apart from their head (IOrvClientSession::SendSplit).
+constexpr size_t ORV_SPLIT_BODY_BYTES = 16 * 1024;
 
 class IOrvServerSession;
 class IOrvClientSession;
@@ -112,6 +116,13 @@ public:
     // Close returns once the socket is closed.
     virtual int Close(uint32_t reason) = 0;
     virtual int Send(int flags, COrvMessageBlock* frame) = 0;
+    // A frame whose body is still the caller's bytes, behind its encoded head: written straight from
+    // them when the socket takes the frame at once, copied otherwise. Outcomes as Send's.
+    virtual int SendSplit(COrvMessageBlock* head, const void* body, size_t length)
+    {
+        MessageBlockPtr frame = COrvMessageBlock::Join(*head, body, length);
+        return frame ? Send(0, frame.Get()) : ORV_ERROR_NO_MEMORY;
+    }
 };
 
 class IOrvSessionManager {

@@ -39,14 +39,15 @@ MessageBlockPtr NewBlock(size_t size, COrvSpareT<COrvMessageBlock>* spare)
     return block;
 }
 
-int NewFrame(CPellaxMessageHeader* header, size_t bodyLength, bool skipTrace, MessageBlockPtr* frame,
+// The encoded header in a block with room for `room` more bytes.
+int NewFrame(CPellaxMessageHeader* header, size_t bodyLength, size_t room, bool skipTrace, MessageBlockPtr* frame,
              COrvSpareT<COrvMessageBlock>* spare)
 {
     if (header == nullptr || frame == nullptr || bodyLength != header->GetBodyLength() ||
         !header->HasValidExtLength()) {
         return PELLAX_E_INVALID;
     }
-    size_t size = static_cast<size_t>(header->GetHeaderSize()) + bodyLength;
+    size_t size = static_cast<size_t>(header->GetHeaderSize()) + room;
     MessageBlockPtr block = NewBlock(size, spare);
     if (!block) {
         return PELLAX_E_NO_RESOURCE;
@@ -82,7 +83,7 @@ int EncodeFrame(CPellaxMessageHeader* header, const void* body, size_t bodyLengt
         return PELLAX_E_INVALID;
     }
     MessageBlockPtr block;
-    int result = NewFrame(header, bodyLength, skipTrace, &block, spare);
+    int result = NewFrame(header, bodyLength, bodyLength, skipTrace, &block, spare);
     if (result != 0) {
         return result;
     }
@@ -99,6 +100,12 @@ int EncodeFrame(CPellaxMessageHeader* header, const COrvMessageBlock* body, bool
         return PELLAX_E_INVALID;
     }
     return EncodeFrame(header, body->GetReadPtr(), body->GetLength(), skipTrace, frame);
+}
+
+int EncodeFrameHead(CPellaxMessageHeader* header, size_t bodyLength, MessageBlockPtr* head,
+                    COrvSpareT<COrvMessageBlock>* spare)
+{
+    return NewFrame(header, bodyLength, 0, false, head, spare);
 }
 
 void KeepFrameBlock(MessageBlockPtr frame, COrvSpareT<COrvMessageBlock>& spare)

@@ -27,6 +27,9 @@ int FillMessageHeader(const PELLAX_Message& message, CPellaxMessageHeader* heade
 int EncodeFrame(CPellaxMessageHeader* header, const void* body, size_t bodyLength, bool skipTrace,
                 MessageBlockPtr* frame, COrvSpareT<COrvMessageBlock>* spare = nullptr);
 int EncodeFrame(CPellaxMessageHeader* header, const COrvMessageBlock* body, bool skipTrace, MessageBlockPtr* frame);
+// The header alone, for a body of bodyLength bytes that travels apart from it (IOrvClientSession::SendSplit).
+int EncodeFrameHead(CPellaxMessageHeader* header, size_t bodyLength, MessageBlockPtr* head,
+                    COrvSpareT<COrvMessageBlock>* spare);
 // Keeps a sent frame's block for the next EncodeFrame once the transport let go of it, unless it is
 // large: a spare must not hold a large frame's memory for good.
 void KeepFrameBlock(MessageBlockPtr frame, COrvSpareT<COrvMessageBlock>& spare);

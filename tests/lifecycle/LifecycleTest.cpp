@@ -91,6 +91,23 @@ TEST_F(CloseTest, FramesSentJustBeforeADestroyAllArriveInOrderBothWays)
     }
 }
 
+// Far more than the socket takes at once: the sender writes part of it straight from the host's
+// bytes, and the rest follows from a copy.
+TEST_F(CloseTest, AFrameLargerThanTheSocketTakesAtOnceArrivesWhole)
+{
+    ASSERT_EQ(StartServer(nullptr, m_port), m_port);
+    int handle = Register();
+    ASSERT_GE(handle, 0);
+    std::string big(12 << 20, '\0');
+    for (size_t i = 0; i < big.size(); ++i) {
+        big[i] = char(i * 7 % 251);
+    }
+    PELLAX_Message message = MakeRecord(201, 0, big);
+    ASSERT_EQ(PELLAX_CLIENT_Send(handle, &message), 0);
+    ASSERT_TRUE(m_host->WaitForCount(0, 1, -1, 20s));
+    EXPECT_TRUE(m_host->Events(0)[0].data == big);
+}
+
 // Peers that never read: a server's destroy waits for its peer no longer than the linger, and an
 // Uninit waits for four client sessions' peers no longer than one.
 TEST_F(CloseTest, UninitDrainsEverySessionAtOnceSoPeersThatNeverReadCostOneLinger)
