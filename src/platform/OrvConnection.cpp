@@ -79,11 +79,9 @@ int COrvConnection::Send(COrvMessageBlock* frame)
     if (frame == nullptr || frame->GetLength() == 0 || frame->GetLength() > ORV_MAX_FRAME_LENGTH) {
         return ORV_ERROR_INVALID;
     }
-    uint32_t length = static_cast<uint32_t>(frame->GetLength());
     // The item takes its own reference only if it joins the queue as it is: a frame written at once
     // or copied into a run is done with before Send returns.
-    QueuedFrame item{{uint8_t(length >> 24), uint8_t(length >> 16), uint8_t(length >> 8), uint8_t(length)},
-                     4, nullptr, frame->GetReadPtr(), length, 0};
+    QueuedFrame item = NewItem(frame->GetLength(), frame->GetReadPtr(), frame->GetLength());
     bool handOver = false;
     int result = 0;
     {
@@ -97,6 +95,13 @@ int COrvConnection::Send(COrvMessageBlock* frame)
         std::this_thread::yield();
     }
     return result;
+}
+
+// A frame of frameLength bytes behind its prefix; data holds the first length of them.
+COrvConnection::QueuedFrame COrvConnection::NewItem(size_t frameLength, const uint8_t* data, size_t length)
+{
+    uint32_t n = static_cast<uint32_t>(frameLength);
+    return QueuedFrame{{uint8_t(n >> 24), uint8_t(n >> 16), uint8_t(n >> 8), uint8_t(n)}, 4, nullptr, data, length, 0};
 }
 
 int COrvConnection::SendLocked(QueuedFrame& item, COrvMessageBlock* frame, bool* handOver)
@@ -141,13 +146,11 @@ int COrvConnection::SendLocked(QueuedFrame& item, COrvMessageBlock* frame, bool*
 
 int COrvConnection::SendSplit(COrvMessageBlock* head, const void* body, size_t bodyLength)
 {
-    if (head == nullptr || head->GetLength() == 0 || (body == nullptr && bodyLength > 0) ||
-        bodyLength > ORV_MAX_FRAME_LENGTH - head->GetLength()) {
+    if (head == nullptr || head->GetLength() == 0 || head->GetLength() > ORV_MAX_FRAME_LENGTH ||
+        (body == nullptr && bodyLength > 0) || bodyLength > ORV_MAX_FRAME_LENGTH - head->GetLength()) {
         return ORV_ERROR_INVALID;
     }
-    uint32_t length = static_cast<uint32_t>(head->GetLength() + bodyLength);
-    QueuedFrame item{{uint8_t(length >> 24), uint8_t(length >> 16), uint8_t(length >> 8), uint8_t(length)},
-                     4, nullptr, head->GetReadPtr(), head->GetLength(), 0};
+    QueuedFrame item = NewItem(head->GetLength() + bodyLength, head->GetReadPtr(), head->GetLength());
     {
         std::lock_guard<std::mutex> lock(m_sendMutex);
         if (m_bSendClosed) {
@@ -179,8 +182,11 @@ int COrvConnection::WriteSplitLocked(QueuedFrame& item, const COrvMessageBlock& 
         return 0;
     }
     MessageBlockPtr frame = COrvMessageBlock::Join(head, body, bodyLength);
+    if (!frame && sent == 0) {
+        return ORV_ERROR_NO_MEMORY;
+    }
     if (!frame) {
-        // Part of the frame may be on the wire already, and the rest cannot follow it.
+        // Part of the frame is on the wire and the rest cannot follow it: the stream is broken.
         CloseLater(ORV_REASON_NO_MEMORY);
         return ORV_ERROR_CLOSED;
     }

@@ -91,6 +91,7 @@ private:
         size_t Remaining() const { return prefixLength + length - sent; }
     };
 
+    static QueuedFrame NewItem(size_t frameLength, const uint8_t* data, size_t length);
     bool OnFrame(COrvMessageBlock* frame) override;
     void ReadAvailable();
     void OnLingerEnd();

@@ -28,7 +28,7 @@ constexpr uint32_t ORV_MAX_FRAME_LENGTH = 64u * 1024u * 1024u;
 constexpr uint32_t ORV_REASON_PEER_CLOSED = 20001;   // the peer closed its end
 constexpr uint32_t ORV_REASON_NETWORK_ERROR = 20002; // reset or another socket failure
 constexpr uint32_t ORV_REASON_BAD_LENGTH = 20003;    // a length of 0 or above ORV_MAX_FRAME_LENGTH
-constexpr uint32_t ORV_REASON_NO_MEMORY = 20004;     // a received frame could not be stored
+constexpr uint32_t ORV_REASON_NO_MEMORY = 20004;     // a frame could not be stored (received or queued)
 constexpr uint32_t ORV_REASON_SHUTDOWN = 20005;      // UnInitializeSession closed it
 // Join results of a client session other than 0.
 constexpr uint32_t ORV_JOIN_REFUSED = 20011;
